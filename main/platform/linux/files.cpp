@@ -1,0 +1,46 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace host::platform {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool writeAll(int fd, const std::string& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const fs::path& file, const std::string& bytes, std::string* error) {
+    std::error_code failure;
+    fs::create_directories(file.parent_path(), failure);
+    if (failure) return *error = failure.message(), false;
+    std::string temporary = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+    int fd = mkstemp(temporary.data());
+    if (fd < 0) return *error = std::strerror(errno), false;
+    bool written = writeAll(fd, bytes) && fchmod(fd, 0644) == 0;
+    int savedErrno = errno;
+    if (close(fd) != 0 && written) written = false, savedErrno = errno;
+    if (written && rename(temporary.c_str(), file.c_str()) == 0) return true;
+    if (written) savedErrno = errno;
+    unlink(temporary.c_str());
+    *error = std::strerror(savedErrno);
+    return false;
+}
+
+}  // namespace host::platform

@@ -1,0 +1,21 @@
+// The window server's list of on-screen windows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "platform/geometry.h"
+
+namespace host::platform {
+
+struct OnScreenWindow {
+    std::int32_t ownerPid = 0;
+    int layer = 0;                  // 0 is a normal window; menus, panels and overlays sit higher
+    std::optional<Rect> bounds;     // none when the server gave no readable bounds
+};
+
+// On-screen windows without desktop elements, front to back. A headless host has none.
+std::vector<OnScreenWindow> onScreenWindows();
+
+}  // namespace host::platform

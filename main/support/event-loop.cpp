@@ -1,0 +1,236 @@
+#include "support/event-loop.h"
+
+#include <glib-unix.h>
+#include <glib.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+namespace host::loop {
+namespace {
+
+// What one attached GLib source calls. GLib holds its own reference, so the core outlives its
+// owner while a callback runs, and the owner can be destroyed or re-armed from inside it.
+struct Core {
+    explicit Core(std::shared_ptr<Callback> run) : callback(std::move(run)) {}
+    std::shared_ptr<Callback> callback;
+    guint id = 0;
+    bool live = true;
+};
+using CoreRef = std::shared_ptr<Core>;
+
+gpointer holdForGlib(const CoreRef& core) { return new CoreRef(core); }
+void releaseFromGlib(gpointer data) { delete static_cast<CoreRef*>(data); }
+CoreRef coreHeldBy(gpointer data) { return *static_cast<CoreRef*>(data); }
+
+bool isLive(const CoreRef& core) { return core && core->live; }
+
+// Exceptions must not unwind through GLib's C frames; there is no logger to report them to yet.
+void runSwallowingExceptions(const Callback& callback) noexcept {
+    try {
+        if (callback) callback();
+    } catch (...) {
+    }
+}
+
+// Idempotent: a source GLib already removed (a fired one-shot) is no longer live.
+void detach(CoreRef& core) {
+    if (isLive(core)) {
+        core->live = false;
+        g_source_remove(core->id);
+    }
+    core.reset();
+}
+
+GMainLoop* theMainLoop() {
+    static GMainLoop* const loop = g_main_loop_new(nullptr, FALSE);
+    return loop;
+}
+
+// Set by a quit that comes before the loop runs, so that run returns at once; a run consumes it.
+std::atomic<bool> quitRequested{false};
+
+// One idle source drains a mutex-guarded queue: FIFO across threads, and work posted while the
+// queue drains waits for a later turn instead of running inside the post.
+struct MainQueue {
+    std::mutex lock;
+    std::deque<Callback> work;
+    bool wakeupPending = false;
+};
+
+MainQueue& theMainQueue() {
+    static MainQueue queue;
+    return queue;
+}
+
+gboolean runQueuedWork(gpointer) {
+    MainQueue& queue = theMainQueue();
+    std::deque<Callback> batch;
+    {
+        std::lock_guard<std::mutex> guard(queue.lock);
+        batch.swap(queue.work);
+        queue.wakeupPending = false;
+    }
+    for (const Callback& work : batch) runSwallowingExceptions(work);
+    return G_SOURCE_REMOVE;
+}
+
+gboolean fireOnce(gpointer data) {
+    CoreRef core = coreHeldBy(data);
+    core->live = false;  // GLib drops the source on return; the callback may re-arm the timer.
+    runSwallowingExceptions(*core->callback);
+    return G_SOURCE_REMOVE;
+}
+
+gboolean fireRepeating(gpointer data) {
+    CoreRef core = coreHeldBy(data);
+    runSwallowingExceptions(*core->callback);
+    return isLive(core) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+// Rounds up so a timer never fires early; GLib counts whole milliseconds.
+guint millisecondsIn(double seconds) {
+    if (!(seconds > 0)) return 0;
+    const double milliseconds = std::ceil(seconds * 1000.0);
+    if (milliseconds >= static_cast<double>(G_MAXUINT)) return G_MAXUINT;
+    return static_cast<guint>(milliseconds);
+}
+
+// A standard signal queues once, but a burst can leave several records; each one is a hearing.
+// The callback may cancel the source, which closes the descriptor, so check before every read.
+gboolean drainSignalRecords(gint fd, GIOCondition, gpointer data) {
+    CoreRef core = coreHeldBy(data);
+    signalfd_siginfo record;
+    while (isLive(core) && read(fd, &record, sizeof record) == sizeof record)
+        runSwallowingExceptions(*core->callback);
+    return isLive(core) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+gboolean fireFdReady(gint, GIOCondition, gpointer data) {
+    CoreRef core = coreHeldBy(data);
+    runSwallowingExceptions(*core->callback);
+    return isLive(core) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+CoreRef watchFd(int fd, GIOCondition condition, std::shared_ptr<Callback> callback,
+                GUnixFDSourceFunc trampoline) {
+    auto core = std::make_shared<Core>(std::move(callback));
+    core->id = g_unix_fd_add_full(G_PRIORITY_DEFAULT, fd, condition, trampoline,
+                                  holdForGlib(core), releaseFromGlib);
+    return core;
+}
+
+// Hang-up and error count as ready so the owner reads the end of file or sees the error.
+GIOCondition glibConditionFor(FdSource::Condition condition) {
+    const int always = G_IO_HUP | G_IO_ERR;
+    const int wanted = condition == FdSource::Condition::readable ? G_IO_IN : G_IO_OUT;
+    return static_cast<GIOCondition>(wanted | always);
+}
+
+}  // namespace
+
+void runTheMainLoop() {
+    if (quitRequested.exchange(false)) return;
+    g_main_loop_run(theMainLoop());
+    quitRequested = false;
+}
+
+void quitTheMainLoop() {
+    quitRequested = true;
+    g_main_loop_quit(theMainLoop());
+}
+
+void postToTheMainQueue(Callback work) {
+    MainQueue& queue = theMainQueue();
+    std::lock_guard<std::mutex> guard(queue.lock);
+    queue.work.push_back(std::move(work));
+    if (queue.wakeupPending) return;
+    queue.wakeupPending = true;
+    g_idle_add_full(G_PRIORITY_DEFAULT, runQueuedWork, nullptr, nullptr);
+}
+
+struct Timer::State {
+    CoreRef core;
+
+    // A fresh core per start: the previous callback may be the one running right now.
+    void arm(double seconds, Callback fired, GSourceFunc trampoline) {
+        detach(core);
+        core = std::make_shared<Core>(std::make_shared<Callback>(std::move(fired)));
+        core->id = g_timeout_add_full(G_PRIORITY_DEFAULT, millisecondsIn(seconds), trampoline,
+                                      holdForGlib(core), releaseFromGlib);
+    }
+};
+
+Timer::Timer() : state_(std::make_unique<State>()) {}
+Timer::~Timer() { cancel(); }
+
+void Timer::startOnce(double seconds, Callback fired) {
+    state_->arm(seconds, std::move(fired), fireOnce);
+}
+
+void Timer::startRepeating(double seconds, Callback fired) {
+    state_->arm(seconds, std::move(fired), fireRepeating);
+}
+
+void Timer::cancel() { detach(state_->core); }
+bool Timer::armed() const { return isLive(state_->core); }
+
+struct SignalSource::State {
+    CoreRef core;
+    int fd = -1;
+};
+
+// Blocking only reaches this thread and the threads it starts later, so the host creates its
+// signal sources on the main thread before any other thread exists.
+SignalSource::SignalSource(int signalNumber, Callback heard) : state_(std::make_unique<State>()) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    if (sigaddset(&signals, signalNumber) != 0) return;
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+    state_->fd = signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (state_->fd < 0) return;
+    state_->core = watchFd(state_->fd, G_IO_IN, std::make_shared<Callback>(std::move(heard)),
+                           drainSignalRecords);
+}
+
+SignalSource::~SignalSource() { cancel(); }
+
+void SignalSource::cancel() {
+    detach(state_->core);
+    if (state_->fd >= 0) close(state_->fd);
+    state_->fd = -1;
+}
+
+bool SignalSource::active() const { return isLive(state_->core); }
+
+struct FdSource::State {
+    int fd = -1;
+    GIOCondition condition{};
+    std::shared_ptr<Callback> ready;  // shared with every resumed core, which may outlive us
+    CoreRef core;
+};
+
+FdSource::FdSource(int fd, Condition condition, Callback ready)
+    : state_(std::make_unique<State>()) {
+    state_->fd = fd;
+    state_->condition = glibConditionFor(condition);
+    state_->ready = std::make_shared<Callback>(std::move(ready));
+}
+
+FdSource::~FdSource() { suspend(); }
+
+void FdSource::resume() {
+    if (resumed() || state_->fd < 0) return;
+    state_->core = watchFd(state_->fd, state_->condition, state_->ready, fireFdReady);
+}
+
+void FdSource::suspend() { detach(state_->core); }
+bool FdSource::resumed() const { return isLive(state_->core); }
+
+}  // namespace host::loop

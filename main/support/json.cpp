@@ -1,0 +1,113 @@
+#include "support/json.h"
+
+#include <cmath>
+#include <limits>
+
+namespace host {
+namespace {
+
+bool isIntegral(double number) {
+    return std::isfinite(number) && std::trunc(number) == number &&
+           std::fabs(number) < 9.0e15;  // exactly representable as an integer
+}
+
+// Foundation writes 100.0 as 100; keep the host's output in that form.
+Json withIntegralNumbers(const Json& value) {
+    if (value.is_number_float()) {
+        double number = value.get<double>();
+        return isIntegral(number) ? Json(static_cast<std::int64_t>(number)) : value;
+    }
+    if (value.is_object()) {
+        Json copy = Json::object();
+        for (const auto& [key, member] : value.items()) copy[key] = withIntegralNumbers(member);
+        return copy;
+    }
+    if (value.is_array()) {
+        Json copy = Json::array();
+        for (const auto& element : value) copy.push_back(withIntegralNumbers(element));
+        return copy;
+    }
+    return value;
+}
+
+bool holdsFloats(const Json& value) {
+    if (value.is_number_float()) return true;
+    if (value.is_structured()) {
+        for (const auto& element : value) {
+            if (holdsFloats(element)) return true;
+        }
+    }
+    return false;
+}
+
+std::string withoutLibraryPrefix(std::string message) {
+    // "[json.exception.parse_error.101] parse error at ..." → "parse error at ..."
+    if (!message.empty() && message.front() == '[') {
+        auto end = message.find("] ");
+        if (end != std::string::npos) message.erase(0, end + 2);
+    }
+    return message;
+}
+
+}  // namespace
+
+std::optional<std::string> sortedJson(const Json& value) {
+    try {
+        // Invalid UTF-8 is replaced, as the platform's strings never hold it.
+        auto dump = [](const Json& written) {
+            return written.dump(-1, ' ', false, Json::error_handler_t::replace);
+        };
+        return holdsFloats(value) ? dump(withIntegralNumbers(value)) : dump(value);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::string jsonLine(const Json& value) {
+    return sortedJson(value).value_or("{}");
+}
+
+std::optional<Json> parsedJson(std::string_view text, std::string* why) {
+    try {
+        return Json::parse(text.begin(), text.end());
+    } catch (const std::exception& error) {
+        if (why) *why = withoutLibraryPrefix(error.what());
+        return std::nullopt;
+    }
+}
+
+const std::string* stringMember(const Json& object, const char* key) {
+    if (!object.is_object()) return nullptr;
+    auto found = object.find(key);
+    return found != object.end() && found->is_string() ? found->get_ptr<const std::string*>() : nullptr;
+}
+
+const Json* objectMember(const Json& object, const char* key) {
+    if (!object.is_object()) return nullptr;
+    auto found = object.find(key);
+    return found != object.end() && found->is_object() ? &*found : nullptr;
+}
+
+const Json* arrayMember(const Json& object, const char* key) {
+    if (!object.is_object()) return nullptr;
+    auto found = object.find(key);
+    return found != object.end() && found->is_array() ? &*found : nullptr;
+}
+
+bool isArrayOfObjects(const Json& value) {
+    if (!value.is_array()) return false;
+    for (const auto& element : value) {
+        if (!element.is_object()) return false;
+    }
+    return true;
+}
+
+bool isArrayOfStrings(const Json& value) {
+    if (!value.is_array()) return false;
+    for (const auto& element : value) {
+        if (!element.is_string()) return false;
+    }
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,99 @@
+#include "process-runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace testing_support {
+namespace {
+
+std::vector<char*> pointersTo(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+[[noreturn]] void becomeTheProgram(const RunRequest& request, int in, int out, int err) {
+    setpgid(0, 0);  // its own group, so everything it leaves behind can be killed at once
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+    if (!request.directory.empty() && chdir(request.directory.c_str()) != 0) _exit(127);
+    std::vector<std::string> argv{request.argv0.empty() ? request.program : request.argv0};
+    argv.insert(argv.end(), request.arguments.begin(), request.arguments.end());
+    std::vector<std::string> envp;
+    for (const auto& [name, value] : request.environment) envp.push_back(name + "=" + value);
+    execve(request.program.c_str(), pointersTo(argv).data(), pointersTo(envp).data());
+    _exit(127);
+}
+
+int statusOf(int raw) {
+    if (WIFEXITED(raw)) return WEXITSTATUS(raw);
+    if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
+    return -1;
+}
+
+}  // namespace
+
+RunResult runToTheEnd(const RunRequest& request) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) return {};
+    pid_t pid = fork();
+    if (pid == 0) becomeTheProgram(request, in[0], out[1], err[1]);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    RunResult result;
+    std::size_t fed = 0;
+    int feed = in[1];
+    fcntl(feed, F_SETFL, O_NONBLOCK);
+    if (request.input.empty()) close(feed), feed = -1;
+    auto deadline = std::chrono::steady_clock::now() + request.limit;
+    int open = 2;
+    while (open > 0) {
+        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {feed, POLLOUT, 0}};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            kill(-pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[65536];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+            if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+                close(fds[i].fd);
+                (i == 0 ? out[0] : err[0]) = -1;
+                --open;
+            }
+        }
+        if (feed >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            ssize_t n = write(feed, request.input.data() + fed, request.input.size() - fed);
+            if (n > 0) fed += static_cast<std::size_t>(n);
+            if (n < 0 && errno != EAGAIN && errno != EINTR) fed = request.input.size();
+            if (fed == request.input.size()) close(feed), feed = -1;
+        }
+    }
+    if (feed >= 0) close(feed);
+    if (out[0] >= 0) close(out[0]);
+    if (err[0] >= 0) close(err[0]);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    kill(-pid, SIGKILL);
+    result.status = statusOf(raw);
+    return result;
+}
+
+}  // namespace testing_support

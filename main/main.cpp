@@ -8,16 +8,24 @@
 #include <string>
 
 #include "badges/badge-geometry.h"
+#include "child/death-log.h"
+#include "child/messages-to-the-child.h"
+#include "child/shell.h"
 #include "hot-keys/hot-key-chords.h"
-#include "platform/files.h"
+#include "links/delivery-queue.h"
+#include "platform/desktop.h"
 #include "platform/login-items.h"
 #include "platform/process.h"
 #include "platform/windows.h"
+#include "quit-and-restart/quit-state.h"
+#include "quit-and-restart/restart.h"
+#include "root-watch/root-watch.h"
 #include "start-up/bundle.h"
 #include "start-up/child-environment.h"
 #include "start-up/signals.h"
 #include "start-up/tool-modes.h"
 #include "support/event-loop.h"
+#include "updates/update-choices.h"
 
 namespace host {
 namespace {
@@ -25,7 +33,7 @@ namespace {
 void writeAll(int fd, const std::string& text) {
     std::size_t written = 0;
     while (written < text.size()) {
-        ssize_t n = write(fd, text.data() + written, text.size() - written);
+        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         written += static_cast<std::size_t>(n);
@@ -52,19 +60,58 @@ const Json& infoValue(const Bundle& bundle, const char* key) {
     return found == bundle.info.end() ? absent : *found;
 }
 
+// The messages this host acts on so far; the others are recognised and dropped.
+std::shared_ptr<const MessageHandlers> messageHandlers() {
+    auto handlers = std::make_shared<MessageHandlers>();
+    handlers->setupQuitSenders = [](std::set<std::string> senders) {
+        setupQuitListener = QuitListener{shellPid().value_or(0), std::move(senders)};
+    };
+    return handlers;
+}
+
+SignalHandlers signalHandlers() {
+    SignalHandlers handlers;
+    handlers.termination = [] {
+        terminating = true;
+        endTheShell("term");
+    };
+    handlers.interruption = [] { signalTheShell(SIGINT); };
+    handlers.swap = askForAShellSwap;
+    handlers.reopenHeard = theChildHearsReopen;
+    handlers.menuAsked = askTheChildToReopen;
+    handlers.updateCheckAsked = [] {};  // nothing to check without an update feed
+    return handlers;
+}
+
+ShellSettings shellSettingsOf(const RuntimeConfiguration& config, const ChildEnvironment& environment,
+                              const Arguments& commandLine) {
+    ShellSettings settings;
+    settings.executable = config.executable;
+    if (!config.frozen) settings.arguments.push_back(*config.runtimeValue("shell"));
+    settings.arguments.insert(settings.arguments.end(), commandLine.begin(), commandLine.end());
+    settings.environment = environment.environment;
+    settings.piped = config.piped;
+    settings.recognised = {config.piped && config.runtimeSays("panel", "host"),
+                           config.piped && config.runtimeSays("hotkeys", "child"), config.drawsTheChildsMenu};
+    settings.handlers = messageHandlers();
+    if (const std::string* socket = config.runtimeValue("socket")) settings.socketPath = *socket;
+    settings.hostedByItsParent = environment.hostedByItsParent;
+    return settings;
+}
+
 int startTheHost(int argc, char** argv) {
-    // The process and its bundle.
+    // The process and its bundle; the tool modes that need no runtime file.
     std::int32_t bornUnder = platform::parentPid();
     Arguments commandLine(argv + std::min(argc, 1), argv + argc);
     std::string argv0 = argc > 0 ? argv[0] : "";
-    Bundle bundle = bundleOfExecutable(platform::ownExecutablePath(argv0));
+    std::string executablePath = platform::ownExecutablePath(argv0).string();
+    Bundle bundle = bundleOfExecutable(executablePath);
 
     if (commandLine == Arguments{publishMenuFlag}) finish(publishTheMenuFromStdin(standardInput()));
     if (firstArgumentIs(commandLine, loginFlag)) {
         auto items = platform::launchAgentLoginItems(bundle.directory, platform::autostartDirectory());
         finish(answerTheLogin(commandLine, bundle.identifier, launchAgentPlists(bundle.directory), *items));
     }
-
     std::vector<HotKey> declaredHotKeys = declaredHotKeysOf(infoValue(bundle, hotKeysKey));
     if (firstArgumentIs(commandLine, hotKeyPlanFlag)) finish(planTheHotKeys(commandLine, declaredHotKeys));
     if (firstArgumentIs(commandLine, badgePlanFlag)) finish(planTheBadge(commandLine, platform::onScreenWindows()));
@@ -84,14 +131,39 @@ int startTheHost(int argc, char** argv) {
     ChildEnvironmentInputs inputs{platform::ownEnvironment(), platform::ownPid(), bornUnder, config->prefix,
                                   config->executable, config->frozen.has_value(), config->runtime,
                                   config->runtimeObject, bundle.directory, home};
-    ChildEnvironment child = childEnvironmentOf(inputs, std::filesystem::exists(ownViewsOf(bundle.directory)));
-    (void)child;
+    ChildEnvironment environment = childEnvironmentOf(inputs, std::filesystem::exists(ownViewsOf(bundle.directory)));
 
+    // Signals first, while the host has one thread: every later thread inherits the blocked mask.
     std::signal(SIGPIPE, SIG_IGN);
-    bool terminating = false;
-    SignalHandlers handlers;
-    handlers.termination = [&terminating] { terminating = true; };
-    installTheSignalSources(std::move(handlers));
+    installTheSignalSources(signalHandlers());
+
+    // The shell, its logs and its messages.
+    std::filesystem::path menuDirectory = platform::userDataDirectory() / config->identity;
+    const std::string* log = config->runtimeValue("log");
+    configureTheDeathLog(log ? std::optional<std::string>(*log) : std::nullopt, menuDirectory);
+    const std::string* links = config->runtimeValue("links");
+    configureTheLinkLog(links ? std::filesystem::path(*links) : menuDirectory / "links.jsonl");
+    configureTheMessages({config->piped && config->runtimeSays("front", "tell")});
+    configureTheShell(shellSettingsOf(*config, environment, commandLine));
+    configureTheRestart({config->identity, executablePath, argv0, commandLine});
+    makeChild();
+    listen();
+    watch();
+
+    // The root: the host leaves with it (unless it is pid 1).
+    configureTheRootWatch({environment.rootWaitSeconds, menuDirectory / "awaiting-root.json", 3});
+    if (bornUnder != launchdPid) {
+        watchTheRoot(bornUnder);
+        if (platform::parentPid() != bornUnder) rootGone(bornUnder);
+    }
+
+    if (!leavingTheHost()) {
+        if (!run(&why)) {
+            writeAll(STDERR_FILENO, why + "\n");
+            _exit(71);
+        }
+        tellTheChildTheFront(platform::frontApplicationIdentifier());
+    }
     loop::runTheMainLoop();
     return 0;
 }

@@ -20,6 +20,9 @@ std::map<std::string, std::string> ownEnvironment();
 // $HOME, else the user database's home directory, else "/".
 std::filesystem::path homeDirectory();
 
+// Where applications keep their support folders: ${XDG_DATA_HOME:-$HOME/.local/share}.
+std::filesystem::path userDataDirectory();
+
 // A regular file (after links) that this process may execute.
 bool isExecutableFile(const std::filesystem::path& path);
 

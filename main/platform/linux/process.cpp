@@ -38,6 +38,13 @@ std::filesystem::path homeDirectory() {
     return "/";
 }
 
+std::filesystem::path userDataDirectory() {
+    // A relative XDG_DATA_HOME is invalid and ignored.
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/') return data;
+    return homeDirectory() / ".local" / "share";
+}
+
 bool isExecutableFile(const std::filesystem::path& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;

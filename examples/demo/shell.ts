@@ -1,0 +1,89 @@
+// The demo app's logic: a menu with a header, a row that changes every second, a submenu,
+// answers to picks and replies to URLs. It talks JSON lines with the host on stdin/stdout;
+// anything else it prints reaches the host's own output unchanged.
+
+type Row = Record<string, unknown>;
+type Message = Record<string, unknown>;
+
+const prefix = "DEMO_";
+let lastPick = "nothing yet";
+let ticks = 0;
+
+function send(message: Message): void {
+  process.stdout.write(JSON.stringify(message) + "\n");
+}
+
+function rows(): Row[] {
+  const now = new Date().toLocaleTimeString("en-GB");
+  return [
+    { kind: "header", title: "Demo", symbol: "sparkles", tooltip: "Menu-bar host demo" },
+    { id: "clock", title: `It is ${now}`, enabled: false },
+    { id: "last-pick", title: `Last pick: ${lastPick}`, enabled: false },
+    { kind: "separator" },
+    { id: "more", title: "More", submenu: true },
+    { id: "hello", title: "Say hello", parent: "more", enabled: true, key: "⌘H" },
+    { id: "count", title: `Ticks so far: ${ticks}`, parent: "more", enabled: true },
+    { id: "quit", title: "Quit Demo", enabled: true, key: "⌘Q" },
+  ];
+}
+
+function publish(): void {
+  send({ menu: rows() });
+}
+
+function answerPick(id: string, title: string): void {
+  lastPick = title || id;
+  console.log(`picked ${id} (${title})`);
+  if (id === "quit") process.exit(0);
+  publish();
+}
+
+function answerURL(url: string): void {
+  console.log(`opening ${url}`);
+  send({ url, result: "opened" });
+}
+
+function handle(line: string): void {
+  let message: Message;
+  try {
+    message = JSON.parse(line);
+  } catch {
+    return;
+  }
+  if (typeof message.menu === "string") answerPick(message.menu, String(message.title ?? ""));
+  else if (typeof message.url === "string") answerURL(message.url);
+  else if (typeof message.front === "string") console.log(`front application: ${message.front}`);
+}
+
+async function readTheHost(): Promise<void> {
+  const decoder = new TextDecoder();
+  let pending = "";
+  for await (const chunk of Bun.stdin.stream()) {
+    pending += decoder.decode(chunk, { stream: true });
+    let newline: number;
+    while ((newline = pending.indexOf("\n")) >= 0) {
+      handle(pending.slice(0, newline));
+      pending = pending.slice(newline + 1);
+    }
+  }
+  process.exit(0);  // the host closed our input
+}
+
+process.on("SIGUSR1", () => console.log("reopen requested"));
+for (const signal of ["SIGTERM", "SIGINT"] as const) {
+  process.on(signal, () => {
+    console.log(`demo shell ending (${signal})`);
+    process.exit(0);
+  });
+}
+
+console.log(`demo shell ${process.pid} started by host ${process.env[prefix + "LAUNCHER_PID"]}`);
+// Tell the host we take reopen requests (it gave us the signal's name).
+process.kill(Number(process.env[prefix + "LAUNCHER_PID"]), `SIG${process.env[prefix + "REOPEN_READY_SIGNAL"]}`);
+send({ focus: "replies" });
+publish();
+setInterval(() => {
+  ticks += 1;
+  publish();
+}, 1000);
+readTheHost();

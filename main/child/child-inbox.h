@@ -1,0 +1,61 @@
+// The writer to one shell's standard input. It never blocks the host: what the pipe cannot take
+// yet is queued and written when the pipe drains, up to CHILD_INBOX_LIMIT bytes held. Each
+// sender learns, once, whether all its bytes were written (no reason) or why they never will be.
+// Main thread only.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "support/event-loop.h"
+
+namespace host {
+
+inline constexpr std::size_t CHILD_INBOX_LIMIT = 1048576;
+
+class ChildInbox {
+public:
+    // Called once: no reason when every byte reached the pipe, else why they never will.
+    using Settled = std::function<void(const std::optional<std::string>& reason)>;
+
+    // Takes ownership of the pipe's writing end and makes it non-blocking.
+    explicit ChildInbox(int fd, std::size_t limit = CHILD_INBOX_LIMIT);
+    ~ChildInbox();
+    ChildInbox(const ChildInbox&) = delete;
+    ChildInbox& operator=(const ChildInbox&) = delete;
+
+    // Offers one message (opaque bytes). True when accepted and the inbox has not failed by
+    // the time it returns. A message that would take the held bytes over the limit is refused
+    // with "child-not-reading" and the inbox stays usable.
+    bool send(std::string bytes, Settled settled = nullptr);
+
+    // Ends the inbox for good: queued senders hear "closed", the pipe is closed. Idempotent.
+    void close();
+
+    std::size_t held() const { return held_; }
+    const std::optional<std::string>& failure() const { return failure_; }
+
+private:
+    struct Row {
+        std::string bytes;
+        std::size_t sent = 0;
+        Settled settled;
+    };
+
+    void drain();
+    void watch();
+    void giveUp(const std::string& reason);
+
+    int fd_;
+    std::size_t limit_;
+    std::deque<Row> rows_;
+    std::size_t held_ = 0;
+    std::optional<std::string> failure_;
+    std::unique_ptr<loop::FdSource> waker_;
+};
+
+}  // namespace host

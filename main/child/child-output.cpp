@@ -1,0 +1,289 @@
+#include "child/child-output.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace host {
+namespace {
+
+struct Delivery {
+    bool currentShellOnly, menuMessage;
+};
+constexpr Delivery anyShell{false, false};
+constexpr Delivery currentShell{true, false};
+constexpr Delivery currentShellMenu{true, true};
+
+// The values are captured by the action, as the message is gone by the time it runs. An empty
+// handler leaves the action empty: the message is recognised and dropped.
+template <typename Handler, typename... Values>
+Dispatch dispatchTo(const Handler& handler, Delivery delivery, Values... values) {
+    Dispatch dispatch{{}, delivery.currentShellOnly, delivery.menuMessage};
+    if (handler) dispatch.action = [handler, ... values = std::move(values)] { handler(values...); };
+    return dispatch;
+}
+
+// Only called for a key known to be present; moving saves copying large menus.
+Json takenMember(Json& message, const char* key) { return std::move(*message.find(key)); }
+
+// A value of another type never equals `expected` (true is not 1).
+bool memberEquals(const Json& message, const char* key, const Json& expected) {
+    auto found = message.find(key);
+    return found != message.end() && *found == expected;
+}
+
+bool isExactly(const Json& message, const char* key, const Json& expected) {
+    return message.size() == 1 && memberEquals(message, key, expected);
+}
+
+bool hasArrayOfObjects(const Json& message, const char* key) {
+    const Json* value = arrayMember(message, key);
+    return value && isArrayOfObjects(*value);
+}
+
+template <typename Number>
+std::optional<std::int32_t> asProcessId(Number number) {
+    if (!std::in_range<std::int32_t>(number)) return std::nullopt;
+    return static_cast<std::int32_t>(number);
+}
+
+// An integer (not a float, not a boolean) that fits a process id; anything else is none.
+std::optional<std::int32_t> processIdMember(const Json& message, const char* key) {
+    auto found = message.find(key);
+    if (found == message.end()) return std::nullopt;
+    if (found->is_number_unsigned()) return asProcessId(found->get<std::uint64_t>());
+    if (found->is_number_integer()) return asProcessId(found->get<std::int64_t>());
+    return std::nullopt;
+}
+
+using Match = std::optional<Dispatch>;
+using Rule = Match (*)(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers);
+
+Match quitSenders(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+    const Json* senders = arrayMember(message, "setupQuitSenders");
+    if (!senders || !isArrayOfStrings(*senders)) return std::nullopt;
+    std::set<std::string> names;
+    for (const Json& sender : *senders) names.insert(sender.get_ref<const std::string&>());
+    return dispatchTo(handlers.setupQuitSenders, currentShell, std::move(names));
+}
+
+Match quitSettled(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+    if (!memberEquals(message, "setupQuit", "settled")) return std::nullopt;
+    return dispatchTo(handlers.setupQuitSettled, currentShell, memberEquals(message, "restarting", true));
+}
+
+Match panelRequest(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+    if (!flags.hostsTheChildsPanel || !objectMember(message, "panel")) return std::nullopt;
+    return dispatchTo(handlers.panel, anyShell, takenMember(message, "panel"));
+}
+
+Match hotKeys(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+    if (!flags.childOwnsHotKeys || !hasArrayOfObjects(message, "hotkeys")) return std::nullopt;
+    return dispatchTo(handlers.hotKeys, anyShell, takenMember(message, "hotkeys"));
+}
+
+Match watchApps(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+    if (!isExactly(message, "watch", "apps")) return std::nullopt;
+    return dispatchTo(handlers.watchApps, anyShell);
+}
+
+Match menuUnavailable(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+    const std::string* text = stringMember(message, "menuUnavailable");
+    if (!flags.drawsTheChildsMenu || !text) return std::nullopt;
+    return dispatchTo(handlers.menuUnavailable, currentShell, *text);
+}
+
+Match menu(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+    if (!flags.drawsTheChildsMenu || !hasArrayOfObjects(message, "menu")) return std::nullopt;
+    std::optional<Json> publication;
+    if (hasArrayOfObjects(message, "publication")) publication = takenMember(message, "publication");
+    return dispatchTo(handlers.menu, currentShellMenu, takenMember(message, "menu"),
+                      memberEquals(message, "submenuUpdates", true), std::move(publication));
+}
+
+Match menuBranch(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+    if (!flags.drawsTheChildsMenu || !objectMember(message, "menuBranch")) return std::nullopt;
+    Json& branch = *message.find("menuBranch");
+    const std::string* id = stringMember(branch, "id");
+    if (!id || !hasArrayOfObjects(branch, "rows")) return std::nullopt;
+    return dispatchTo(handlers.menuBranch, currentShellMenu, std::string(*id), takenMember(branch, "rows"));
+}
+
+Match popUp(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+    if (!flags.drawsTheChildsMenu || !isExactly(message, "popUp", true)) return std::nullopt;
+    return dispatchTo(handlers.popUp, currentShellMenu);
+}
+
+Match badge(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+    if (!flags.drawsTheChildsMenu) return std::nullopt;
+    std::optional<Badge> shown = badgeOf(message);
+    if (!shown) return std::nullopt;
+    return dispatchTo(handlers.badge, anyShell, std::move(*shown));
+}
+
+Match focusReplies(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+    if (!isExactly(message, "focus", "replies")) return std::nullopt;
+    return dispatchTo(handlers.focusReplies, anyShell);
+}
+
+// Presence of "result" or "error" alone marks a reply; their values are never read.
+Match urlReply(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+    const std::string* url = stringMember(message, "url");
+    if (!url || !(message.contains("result") || message.contains("error"))) return std::nullopt;
+    std::optional<std::string> focus;
+    if (const std::string* value = stringMember(message, "focus")) focus = *value;
+    return dispatchTo(handlers.urlReply, anyShell, *url, std::move(focus), processIdMember(message, "panel"));
+}
+
+// First match wins.
+constexpr Rule rules[] = {quitSenders, quitSettled, panelRequest, hotKeys, watchApps,    menuUnavailable,
+                          menu,        menuBranch,  popUp,        badge,   focusReplies, urlReply};
+
+// Only an object can be a message; most of what a shell prints is not one, so skip parsing it.
+bool mayBeAnObject(std::string_view line) {
+    auto first = line.find_first_not_of(" \t\r\n");
+    return first != std::string_view::npos && line[first] == '{';
+}
+
+std::optional<Json> objectOf(std::string_view line) {
+    try {
+        // Without exceptions: malformed lines are common and must stay cheap.
+        Json parsed = Json::parse(line.begin(), line.end(), nullptr, false);
+        if (parsed.is_object()) return parsed;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+// Process-wide, so that lines from two shells never interleave.
+std::mutex writingToTheOutput;
+
+bool awaitReady(int fd, short events) {
+    pollfd watched{fd, events, 0};
+    int ready;
+    do ready = ::poll(&watched, 1, -1);
+    while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Blocks until all of `text` is written; when the output is gone the rest is dropped.
+void writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t written = ::write(fd, text.data(), text.size());
+        if (written > 0) {
+            text.remove_prefix(static_cast<std::size_t>(written));
+        } else if (written < 0 && (errno == EINTR || (wouldBlock() && awaitReady(fd, POLLOUT)))) {
+            continue;
+        } else {
+            return;
+        }
+    }
+}
+
+// Some bytes, or 0 at end of file or on an error.
+std::size_t readSome(int fd, std::vector<char>& buffer) {
+    for (;;) {
+        ssize_t count = ::read(fd, buffer.data(), buffer.size());
+        if (count >= 0) return static_cast<std::size_t>(count);
+        if (errno == EINTR || (wouldBlock() && awaitReady(fd, POLLIN))) continue;
+        return 0;
+    }
+}
+
+void readUntilEndOfFile(int fd, std::unique_ptr<ChildOutput> output, int outFd,
+                        std::function<void()> finished) {
+    std::vector<char> buffer(64 * 1024);
+    std::string passedThrough;
+    while (std::size_t count = readSome(fd, buffer)) {
+        passedThrough.clear();
+        output->take({buffer.data(), count}, &passedThrough);
+        if (passedThrough.empty()) continue;
+        std::lock_guard lock(writingToTheOutput);
+        writeAll(outFd, passedThrough);
+    }
+    ::close(fd);
+    if (finished) finished();
+}
+
+}  // namespace
+
+std::optional<Dispatch> dispatchOf(std::string_view line, const RecognisedMessages& recognised,
+                                   const MessageHandlers& handlers) {
+    if (!mayBeAnObject(line)) return std::nullopt;
+    std::optional<Json> message = objectOf(line);
+    if (!message) return std::nullopt;
+    for (Rule rule : rules) {
+        if (auto dispatch = rule(*message, recognised, handlers)) return dispatch;
+    }
+    return std::nullopt;
+}
+
+ChildOutput::ChildOutput(RecognisedMessages recognised, std::shared_ptr<const MessageHandlers> handlers,
+                         std::function<bool()> isCurrent, Post post)
+    : recognised_(recognised),
+      handlers_(handlers ? std::move(handlers) : std::make_shared<const MessageHandlers>()),
+      isCurrent_(std::move(isCurrent)),
+      post_(std::move(post)) {}
+
+// Lines are cut from `bytes` in place; only a line split across reads is assembled in pending_.
+void ChildOutput::take(std::string_view bytes, std::string* passedThrough) {
+    std::size_t newline = bytes.find('\n');
+    if (newline == std::string_view::npos) {
+        pending_.append(bytes);
+        return;
+    }
+    if (pending_.empty()) {
+        handleLine(bytes.substr(0, newline), passedThrough);
+    } else {
+        pending_.append(bytes.substr(0, newline));
+        handleLine(pending_, passedThrough);
+    }
+    std::size_t start = newline + 1;
+    while ((newline = bytes.find('\n', start)) != std::string_view::npos) {
+        handleLine(bytes.substr(start, newline - start), passedThrough);
+        start = newline + 1;
+    }
+    pending_.assign(bytes.substr(start));  // also drops the line assembled above
+}
+
+void ChildOutput::handleLine(std::string_view line, std::string* passedThrough) {
+    std::optional<Dispatch> dispatch = dispatchOf(line, recognised_, *handlers_);
+    if (!dispatch) {
+        if (passedThrough) passedThrough->append(line).push_back('\n');
+        return;
+    }
+    if (!dispatch->action || !post_) return;
+    if (!dispatch->currentShellOnly) {
+        post_(std::move(dispatch->action));
+        return;
+    }
+    // A swap may replace the shell before the main thread gets to this message.
+    post_([isCurrent = isCurrent_, action = std::move(dispatch->action)] {
+        if (!isCurrent || isCurrent()) action();
+    });
+}
+
+void listenOnItsOwnThread(int fd, std::unique_ptr<ChildOutput> output, int outFd,
+                          std::function<void()> finished) {
+    if (!output) output = std::make_unique<ChildOutput>(RecognisedMessages{}, nullptr, nullptr, nullptr);
+    try {
+        std::thread(readUntilEndOfFile, fd, std::move(output), outFd, finished).detach();
+    } catch (const std::system_error& error) {
+        // Without a reader the shell's writes fail instead of filling the pipe and blocking.
+        std::fprintf(stderr, "cannot read the shell's output: %s\n", error.what());
+        ::close(fd);
+        if (finished) finished();
+    }
+}
+
+}  // namespace host

@@ -1,0 +1,76 @@
+#include "child/death-log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "platform/process.h"
+#include "support/clock.h"
+
+namespace host {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<std::string> logValue;
+fs::path supportFolder;
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+fs::path fileInLogFolder(const fs::path& folder, std::int32_t pid) {
+    std::string ending = "-" + std::to_string(pid) + ".jsonl";
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        std::string name = entry->path().filename().string();
+        if (name.rfind("shell-", 0) == 0 && endsWith(name, ending)) return folder / name;
+    }
+    std::string stamp = clockNow();
+    std::replace(stamp.begin(), stamp.end(), ':', '-');
+    return folder / ("shell-" + stamp + ending);
+}
+
+bool appendLine(const fs::path& file, const std::string& line) {
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::size_t written = 0;
+    while (written < line.size()) {
+        ssize_t n = ::write(fd, line.data() + written, line.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return written == line.size();
+}
+
+}  // namespace
+
+void configureTheDeathLog(std::optional<std::string> log, fs::path supportDirectory) {
+    logValue = std::move(log);
+    supportFolder = std::move(supportDirectory);
+}
+
+fs::path deathLog(std::int32_t pid) {
+    if (!logValue) return supportFolder / "shell.jsonl";
+    if (endsWith(*logValue, ".jsonl")) return *logValue;
+    return fileInLogFolder(*logValue, pid);
+}
+
+bool append(Json record, const fs::path& file) {
+    if (record.is_object() && record.contains("kind")) {
+        if (!record.contains("at")) record["at"] = clockNow();
+        record["pid"] = platform::ownPid();
+    }
+    std::error_code error;
+    if (file.has_parent_path()) fs::create_directories(file.parent_path(), error);
+    if (error) return false;
+    auto line = sortedJson(record);
+    return line && appendLine(file, *line + "\n");
+}
+
+}  // namespace host

@@ -46,6 +46,11 @@ bool ChildInbox::send(std::string bytes, Settled settled) {
     return !failure_;
 }
 
+void ChildInbox::hold() {
+    holding_ = true;
+    if (waker_) waker_->suspend();
+}
+
 void ChildInbox::close() {
     if (failure_ == CLOSED) return;
     giveUp(CLOSED);
@@ -58,6 +63,10 @@ void ChildInbox::close() {
 // Writes as much as the pipe takes. Each finished row leaves the queue before its callback
 // runs, so a callback that sends again or closes finds the inbox consistent.
 void ChildInbox::drain() {
+    if (holding_) {
+        if (waker_) waker_->suspend();
+        return;
+    }
     while (!rows_.empty()) {
         Row& row = rows_.front();
         const std::size_t unsent = row.bytes.size() - row.sent;

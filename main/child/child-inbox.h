@@ -33,6 +33,11 @@ public:
     // with "child-not-reading" and the inbox stays usable.
     bool send(std::string bytes, Settled settled = nullptr);
 
+    // Stops writing for good: what is queued, and what is sent from now on, stays queued until
+    // close() gives it back. A shell being swapped out then only has to read what is already
+    // in its pipe, and nothing written after its last read is lost with it.
+    void hold();
+
     // Ends the inbox for good: queued senders hear "closed", the pipe is closed. Idempotent.
     void close();
 
@@ -55,6 +60,7 @@ private:
     std::deque<Row> rows_;
     std::size_t held_ = 0;
     std::optional<std::string> failure_;
+    bool holding_ = false;
     std::unique_ptr<loop::FdSource> waker_;
 };
 

@@ -147,8 +147,10 @@ void swapInAFreshShell(std::int32_t oldPid, bool diedOfTheSwapSignal) {
 }
 
 void followTheShellOut(const platform::ExitStatus& status) {
+    swapping = false;  // no swap follows: what the inbox still holds fails rather than waits
     cancelTheEndingSignalSources();
     if (inbox) inbox->close();
+    failTheWaitingDeliveries("closed");  // no shell will come for them: say so, do not drop them
     removeTheShellsDeadSocket();
     if (quitting || settingsQuitAwaitingReply) {
         HeldProcesses targets = theQuitTargetsAndTheHostsFamily();
@@ -263,6 +265,7 @@ void armTheShellExit(const std::string& reason, std::int32_t pid) {
 void askForAShellSwap() {
     if (swapping || terminating || quitting || leavingTheHost() || !shellIsRunning()) return;
     swapping = true;
+    if (inbox) inbox->hold();  // what the old shell has not got yet goes to the new one
     signalTheShell(SIGTERM);
 }
 

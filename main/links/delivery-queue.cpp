@@ -64,6 +64,12 @@ void write(const std::string& url, const std::string& source, WallTime received,
     });
 }
 
+void failTheWaitingDeliveries(const std::string& reason) {
+    for (const auto& delivery : takeTheWaitingDeliveries()) {
+        endTheDelivery(delivery, startTheRecord(delivery, false), reason);
+    }
+}
+
 std::deque<WaitingDelivery> takeTheWaitingDeliveries() {
     std::deque<WaitingDelivery> taken;
     taken.swap(waiting);

@@ -33,4 +33,7 @@ void queueTheDeliveries(std::deque<WaitingDelivery> deliveries);
 std::size_t waitingDeliveries();
 void writeTheWaitingDeliveries();
 
+// The host ends without another shell: each waiting delivery is recorded as failed.
+void failTheWaitingDeliveries(const std::string& reason);
+
 }  // namespace host

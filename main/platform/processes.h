@@ -45,6 +45,11 @@ public:
 // ignored and blocked signals are not inherited). None with the reason in *error.
 std::unique_ptr<Process> spawnProcess(const SpawnRequest& request, std::string* error);
 
+// Starts a process that is not the host's child: in its own session, and exec'd only once its
+// parent has left, so it starts under the system's reaper as an app opened by the desktop
+// would. stdin is /dev/null; stdout and stderr are the host's. False with the reason in *error.
+bool spawnDetached(const SpawnRequest& request, std::string* error);
+
 // Blocks until a child of this host ends, and reaps it.
 ExitStatus waitForTheEnd(Process& child);
 

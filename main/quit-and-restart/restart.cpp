@@ -39,9 +39,8 @@ void say(const std::string& line) { (void)!::write(STDERR_FILENO, line.data(), l
     request.arguments.push_back(settings.argv0);
     for (const auto& argument : relaunchArguments(settings.commandLine)) request.arguments.push_back(argument);
     request.environment = platform::ownEnvironment();
-    request.newSession = true;
     std::string error;
-    if (!platform::spawnProcess(request, &error)) {
+    if (!platform::spawnDetached(request, &error)) {
         say(error + "\n");
         _exit(71);
     }

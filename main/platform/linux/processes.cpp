@@ -457,4 +457,56 @@ ExitStatus waitForTheEnd(Process& child) {
     }
 }
 
+namespace {
+
+// After fork only async-signal-safe calls: the host has other threads.
+[[noreturn]] void becomeDetached(const char* program, char* const* argv, char* const* envp, int report) {
+    setsid();
+    pid_t middle = getpid();
+    pid_t grandchild = fork();
+    if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+    timespec tick{0, 1000000};
+    for (int i = 0; i < 5000 && getppid() == middle; ++i) nanosleep(&tick, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) sigaction(signalNumber, &defaults, nullptr);
+    int null = open("/dev/null", O_RDONLY);
+    if (null >= 0) dup2(null, 0);
+    execve(program, argv, envp);
+    int failure = errno;
+    (void)!write(report, &failure, sizeof failure);
+    _exit(127);
+}
+
+}  // namespace
+
+bool spawnDetached(const SpawnRequest& request, std::string* error) {
+    std::vector<std::string> arguments = request.arguments;
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : request.environment) environment.push_back(name + "=" + value);
+    auto argv = nullTerminated(arguments);
+    auto envp = nullTerminated(environment);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return *error = std::strerror(errno), false;
+    pid_t middle = fork();
+    if (middle == 0) becomeDetached(request.program.c_str(), argv.data(), envp.data(), report[1]);
+    closeDescriptor(report[1]);
+    if (middle < 0) {
+        closeDescriptor(report[0]);
+        return *error = std::strerror(errno), false;
+    }
+    while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    int failure = 0;
+    ssize_t n;
+    while ((n = read(report[0], &failure, sizeof failure)) < 0 && errno == EINTR) {
+    }
+    closeDescriptor(report[0]);
+    if (n == static_cast<ssize_t>(sizeof failure)) return *error = request.program + ": " + std::strerror(failure), false;
+    return true;
+}
+
 }  // namespace host::platform

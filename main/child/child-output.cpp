@@ -153,6 +153,28 @@ bool mayBeAnObject(std::string_view line) {
     return first != std::string_view::npos && line[first] == '{';
 }
 
+// Every rule needs one of these keys. A line naming none of them, and holding no escape that
+// could spell one, matches no rule, so it passes through without being parsed.
+constexpr std::string_view ruleKeys[] = {"setupQuitSenders", "setupQuit", "panel",     "hotkeys",
+                                         "watch",            "menuUnavailable", "menu", "menuBranch",
+                                         "popUp",            "badge",     "focus",     "url"};
+
+bool quotedKeyAt(std::string_view line, std::size_t quote) {
+    std::string_view rest = line.substr(quote + 1);
+    for (std::string_view key : ruleKeys) {
+        if (rest.size() > key.size() && rest[key.size()] == '"' && rest.substr(0, key.size()) == key) return true;
+    }
+    return false;
+}
+
+bool mayNameARuleKey(std::string_view line) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\') return true;
+        if (line[i] == '"' && quotedKeyAt(line, i)) return true;
+    }
+    return false;
+}
+
 std::optional<Json> objectOf(std::string_view line) {
     try {
         // Without exceptions: malformed lines are common and must stay cheap.
@@ -219,7 +241,7 @@ void readUntilEndOfFile(int fd, std::unique_ptr<ChildOutput> output, int outFd,
 
 std::optional<Dispatch> dispatchOf(std::string_view line, const RecognisedMessages& recognised,
                                    const MessageHandlers& handlers) {
-    if (!mayBeAnObject(line)) return std::nullopt;
+    if (!mayBeAnObject(line) || !mayNameARuleKey(line)) return std::nullopt;
     std::optional<Json> message = objectOf(line);
     if (!message) return std::nullopt;
     for (Rule rule : rules) {

@@ -474,7 +474,10 @@ namespace {
     defaults.sa_handler = SIG_DFL;
     for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) sigaction(signalNumber, &defaults, nullptr);
     int null = open("/dev/null", O_RDONLY);
-    if (null >= 0) dup2(null, 0);
+    if (null > 0) {
+        dup2(null, 0);
+        close(null);
+    }
     execve(program, argv, envp);
     int failure = errno;
     (void)!write(report, &failure, sizeof failure);

@@ -1,7 +1,5 @@
 // The host's entry: a fixed start-up sequence, read top to bottom. Tool modes and unusable
 // configurations end the process before any shell, signal source or window exists.
-#include <unistd.h>
-
 #include <csignal>
 #include <iostream>
 #include <iterator>
@@ -13,6 +11,7 @@
 #include "child/shell.h"
 #include "hot-keys/hot-key-chords.h"
 #include "links/delivery-queue.h"
+#include "platform/descriptors.h"
 #include "platform/desktop.h"
 #include "platform/login-items.h"
 #include "platform/process.h"
@@ -30,20 +29,10 @@
 namespace host {
 namespace {
 
-void writeAll(int fd, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        written += static_cast<std::size_t>(n);
-    }
-}
-
 [[noreturn]] void finish(const ToolResult& result) {
-    writeAll(STDOUT_FILENO, result.out);
-    writeAll(STDERR_FILENO, result.err);
-    _exit(result.status);
+    platform::writeAll(platform::standardOutput, result.out);
+    platform::say(result.err);
+    platform::exitNow(result.status);
 }
 
 std::string standardInput() {
@@ -159,8 +148,8 @@ int startTheHost(int argc, char** argv) {
 
     if (!leavingTheHost()) {
         if (!run(&why)) {
-            writeAll(STDERR_FILENO, why + "\n");
-            _exit(71);
+            platform::say(why + "\n");
+            platform::exitNow(71);
         }
         tellTheChildTheFront(platform::frontApplicationIdentifier());
     }

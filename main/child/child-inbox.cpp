@@ -1,11 +1,9 @@
 #include "child/child-inbox.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <utility>
+
+#include "platform/descriptors.h"
+#include "platform/processes.h"
 
 namespace host {
 
@@ -22,10 +20,7 @@ void tell(const ChildInbox::Settled& settled, const std::optional<std::string>& 
 
 // The host ignores SIGPIPE process-wide, so a shell that stopped reading shows up as EPIPE
 // from write() rather than as a signal; O_NONBLOCK turns a full pipe into EAGAIN.
-ChildInbox::ChildInbox(int fd, std::size_t limit) : fd_(fd), limit_(limit) {
-    const int flags = fcntl(fd_, F_GETFL);
-    if (flags >= 0) fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
-}
+ChildInbox::ChildInbox(int fd, std::size_t limit) : fd_(fd), limit_(limit) { platform::makeNonBlocking(fd_); }
 
 // Senders still queued hear "closed" from here, so their callbacks must not reach into an
 // owner that is already half destroyed.
@@ -56,7 +51,7 @@ void ChildInbox::close() {
     giveUp(CLOSED);
     // The source goes first, so the loop never watches a descriptor that is already closed.
     waker_.reset();
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) platform::closeDescriptor(fd_);
     fd_ = -1;
 }
 
@@ -70,12 +65,11 @@ void ChildInbox::drain() {
     while (!rows_.empty()) {
         Row& row = rows_.front();
         const std::size_t unsent = row.bytes.size() - row.sent;
-        const ssize_t written = unsent == 0 ? 0 : ::write(fd_, row.bytes.data() + row.sent, unsent);
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && errno == EAGAIN) return watch();
-        if (written < 0) return giveUp(std::strerror(errno));
-        if (written == 0 && unsent > 0) return watch();  // pipes never do this; never spin
-        row.sent += static_cast<std::size_t>(written);
+        const platform::Written written =
+            unsent == 0 ? platform::Written{} : platform::writeSome(fd_, std::string_view(row.bytes).substr(row.sent));
+        if (written.failure) return giveUp(*written.failure);
+        if (written.full) return watch();
+        row.sent += written.bytes;
         if (row.sent < row.bytes.size()) continue;
         Settled settled = std::move(row.settled);
         held_ -= row.bytes.size();

@@ -1,7 +1,7 @@
 #include "child/child-output.h"
 
-#include <poll.h>
-#include <unistd.h>
+#include "platform/descriptors.h"
+#include "platform/processes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -188,52 +188,18 @@ std::optional<Json> objectOf(std::string_view line) {
 // Process-wide, so that lines from two shells never interleave.
 std::mutex writingToTheOutput;
 
-bool awaitReady(int fd, short events) {
-    pollfd watched{fd, events, 0};
-    int ready;
-    do ready = ::poll(&watched, 1, -1);
-    while (ready < 0 && errno == EINTR);
-    return ready > 0;
-}
-
-bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
-
-// Blocks until all of `text` is written; when the output is gone the rest is dropped.
-void writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t written = ::write(fd, text.data(), text.size());
-        if (written > 0) {
-            text.remove_prefix(static_cast<std::size_t>(written));
-        } else if (written < 0 && (errno == EINTR || (wouldBlock() && awaitReady(fd, POLLOUT)))) {
-            continue;
-        } else {
-            return;
-        }
-    }
-}
-
-// Some bytes, or 0 at end of file or on an error.
-std::size_t readSome(int fd, std::vector<char>& buffer) {
-    for (;;) {
-        ssize_t count = ::read(fd, buffer.data(), buffer.size());
-        if (count >= 0) return static_cast<std::size_t>(count);
-        if (errno == EINTR || (wouldBlock() && awaitReady(fd, POLLIN))) continue;
-        return 0;
-    }
-}
-
 void readUntilEndOfFile(int fd, std::unique_ptr<ChildOutput> output, int outFd,
                         std::function<void()> finished) {
     std::vector<char> buffer(64 * 1024);
     std::string passedThrough;
-    while (std::size_t count = readSome(fd, buffer)) {
+    while (std::size_t count = platform::readSome(fd, buffer.data(), buffer.size())) {
         passedThrough.clear();
         output->take({buffer.data(), count}, &passedThrough);
         if (passedThrough.empty()) continue;
         std::lock_guard lock(writingToTheOutput);
-        writeAll(outFd, passedThrough);
+        platform::writeAll(outFd, passedThrough);  // when the output is gone the rest is dropped
     }
-    ::close(fd);
+    platform::closeDescriptor(fd);
     if (finished) finished();
 }
 
@@ -302,8 +268,8 @@ void listenOnItsOwnThread(int fd, std::unique_ptr<ChildOutput> output, int outFd
         std::thread(readUntilEndOfFile, fd, std::move(output), outFd, finished).detach();
     } catch (const std::system_error& error) {
         // Without a reader the shell's writes fail instead of filling the pipe and blocking.
-        std::fprintf(stderr, "cannot read the shell's output: %s\n", error.what());
-        ::close(fd);
+        platform::say(std::string("cannot read the shell's output: ") + error.what() + "\n");
+        platform::closeDescriptor(fd);
         if (finished) finished();
     }
 }

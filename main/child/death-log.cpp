@@ -1,12 +1,9 @@
 #include "child/death-log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
+#include "platform/descriptors.h"
 #include "platform/process.h"
 #include "support/clock.h"
 
@@ -34,20 +31,6 @@ fs::path fileInLogFolder(const fs::path& folder, std::int32_t pid) {
     return folder / ("shell-" + stamp + ending);
 }
 
-bool appendLine(const fs::path& file, const std::string& line) {
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::size_t written = 0;
-    while (written < line.size()) {
-        ssize_t n = ::write(fd, line.data() + written, line.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        written += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    return written == line.size();
-}
-
 }  // namespace
 
 void configureTheDeathLog(std::optional<std::string> log, fs::path supportDirectory) {
@@ -70,7 +53,7 @@ bool append(Json record, const fs::path& file) {
     if (file.has_parent_path()) fs::create_directories(file.parent_path(), error);
     if (error) return false;
     auto line = sortedJson(record);
-    return line && appendLine(file, *line + "\n");
+    return line && platform::appendToFile(file, *line + "\n");
 }
 
 }  // namespace host

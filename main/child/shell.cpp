@@ -1,7 +1,5 @@
 #include "child/shell.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -9,6 +7,7 @@
 #include "child/death-log.h"
 #include "child/messages-to-the-child.h"
 #include "links/delivery-queue.h"
+#include "platform/descriptors.h"
 #include "platform/desktop.h"
 #include "platform/process.h"
 #include "platform/processes.h"
@@ -59,7 +58,7 @@ void removeTheShellsDeadSocket() {
 }
 
 void outputFinished() {
-    if (--outputsOpen == 0 && leavingWith) _exit(*leavingWith);
+    if (--outputsOpen == 0 && leavingWith) platform::exitNow(*leavingWith);
 }
 
 int exitStatusOf(const platform::ExitStatus& status) {
@@ -92,8 +91,7 @@ void recordTheEnd(std::int32_t pid, const platform::ExitStatus& status) {
         if (auto description = platform::signalDescription(status.code)) record["signal"] = *description;
     }
     if (!append(record, deathLog(pid))) {
-        static const char text[] = "death log unavailable\n";
-        (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+        platform::say("death log unavailable\n");
     }
 }
 
@@ -131,8 +129,7 @@ void swapInAFreshShell(std::int32_t oldPid, bool diedOfTheSwapSignal) {
     watch();
     std::string error;
     if (!run(&error)) {
-        std::string line = error + "\n";
-        (void)!::write(STDERR_FILENO, line.data(), line.size());
+        platform::say(error + "\n");
         leaveTheHost(71);
         return;
     }
@@ -212,7 +209,7 @@ void listen() {
     auto output = std::make_unique<ChildOutput>(settings.recognised, settings.handlers, isCurrent,
                                                 loop::postToTheMainQueue);
     ++outputsOpen;
-    listenOnItsOwnThread(child->outputFd, std::move(output), STDOUT_FILENO,
+    listenOnItsOwnThread(child->outputFd, std::move(output), platform::standardOutput,
                          [] { loop::postToTheMainQueue(outputFinished); });
     child->outputFd = -1;
 }
@@ -278,9 +275,9 @@ void leaveTheHost(int status) {
         closeIfOpen(child->childStdin);
         closeIfOpen(child->childStdout);
     }
-    if (outputsOpen == 0) _exit(status);
+    if (outputsOpen == 0) platform::exitNow(status);
     leavingTimer = std::make_unique<loop::Timer>();
-    leavingTimer->startOnce(outputGraceSeconds, [] { _exit(*leavingWith); });
+    leavingTimer->startOnce(outputGraceSeconds, [] { platform::exitNow(*leavingWith); });
 }
 
 }  // namespace host

@@ -1,9 +1,8 @@
 #include "links/delivery-queue.h"
 
-#include <unistd.h>
-
 #include "child/death-log.h"
 #include "child/shell.h"
+#include "platform/descriptors.h"
 #include "platform/process.h"
 #include "support/json.h"
 
@@ -30,8 +29,7 @@ void endTheDelivery(const WaitingDelivery& delivery, Json record, const std::opt
     record["delivered"] = !reason;
     if (reason) {
         record["error"] = *reason;
-        std::string line = "URL delivery failed: " + *reason + "\n";
-        (void)!::write(STDERR_FILENO, line.data(), line.size());
+        platform::say("URL delivery failed: " + *reason + "\n");
     }
     append(std::move(record), linkLog);
 }

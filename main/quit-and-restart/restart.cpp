@@ -1,10 +1,8 @@
 #include "quit-and-restart/restart.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <csignal>
 
+#include "platform/descriptors.h"
 #include "platform/process.h"
 #include "platform/processes.h"
 
@@ -13,24 +11,17 @@ namespace {
 
 RestartSettings settings;
 
-void say(const std::string& line) { (void)!::write(STDERR_FILENO, line.data(), line.size()); }
-
 [[noreturn]] void restartTheService(const std::string& service) {
-    // The service manager stops this very process during the restart: let SIGTERM end it.
-    std::signal(SIGTERM, SIG_DFL);
-    sigset_t term;
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
+    platform::restoreTheDefaultTermination();
     std::string error;
     auto systemctl = platform::spawnProcess(
         {"/usr/bin/systemctl", {"systemctl", "--user", "restart", service}, platform::ownEnvironment()}, &error);
     if (!systemctl) {
-        say("kickstart failed: " + error + "\n");
-        _exit(RESTART_STATUS);
+        platform::say("kickstart failed: " + error + "\n");
+        platform::exitNow(RESTART_STATUS);
     }
     platform::waitForTheEnd(*systemctl);  // SIGTERM from the service manager may end us here
-    _exit(RESTART_STATUS);
+    platform::exitNow(RESTART_STATUS);
 }
 
 [[noreturn]] void startANewInstance() {
@@ -41,10 +32,10 @@ void say(const std::string& line) { (void)!::write(STDERR_FILENO, line.data(), l
     request.environment = platform::ownEnvironment();
     std::string error;
     if (!platform::spawnDetached(request, &error)) {
-        say(error + "\n");
-        _exit(71);
+        platform::say(error + "\n");
+        platform::exitNow(71);
     }
-    _exit(0);
+    platform::exitNow(0);
 }
 
 }  // namespace

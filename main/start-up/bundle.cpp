@@ -1,13 +1,12 @@
 #include "start-up/bundle.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 
+#include "platform/descriptors.h"
 #include "platform/process.h"
 #include "support/plist.h"
 #include "support/text.h"
@@ -136,9 +135,8 @@ Bundle bundleOfExecutable(const fs::path& executablePath) {
 }
 
 void unavailable(const std::string& message) {
-    std::string line = "runtime is unavailable: " + message + "\n";
-    (void)!write(STDERR_FILENO, line.data(), line.size());
-    _exit(66);
+    platform::say("runtime is unavailable: " + message + "\n");
+    platform::exitNow(66);
 }
 
 std::string executableNameOf(const std::string& argv0) {

@@ -1,0 +1,45 @@
+// Reading and writing descriptors, and leaving the process.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace host::platform {
+
+inline constexpr int standardOutput = 1;
+inline constexpr int standardError = 2;
+
+// Writes everything, waiting while a non-blocking descriptor is full; false when the
+// descriptor failed (the rest is dropped).
+bool writeAll(int fd, std::string_view bytes);
+
+// Best effort, for the host's one-line messages.
+inline void say(std::string_view line) { writeAll(standardError, line); }
+
+// Some bytes into `buffer`, waiting while a non-blocking descriptor is empty; 0 at end of file
+// or on an error.
+std::size_t readSome(int fd, char* buffer, std::size_t size);
+
+// One non-blocking write attempt.
+struct Written {
+    std::size_t bytes = 0;
+    bool full = false;                   // nothing could be written now
+    std::optional<std::string> failure;  // the system's text for the error
+};
+Written writeSome(int fd, std::string_view bytes);
+
+void makeNonBlocking(int fd);
+
+// Appends one whole line to a file (created when missing); false when it was not all written.
+bool appendToFile(const std::filesystem::path& file, std::string_view bytes);
+
+// Ends the process at once: other threads may still run, so no destructors or flushes.
+[[noreturn]] void exitNow(int status);
+
+// The service manager stops a restarting process with SIGTERM: let it end the process.
+void restoreTheDefaultTermination();
+
+}  // namespace host::platform

@@ -10,6 +10,7 @@
 
 #include "bundle-fixture.h"
 #include "child/death-log.h"
+#include "child/messages-to-the-child.h"
 #include "child/shell.h"
 #include "links/delivery-queue.h"
 #include "running-host.h"
@@ -56,7 +57,10 @@ protected:
     std::vector<std::string> receivedURLs() const {
         std::vector<std::string> urls;
         std::istringstream lines(readText(received()));
-        for (std::string line; std::getline(lines, line);) urls.push_back(Json::parse(line)["url"]);
+        for (std::string line; std::getline(lines, line);) {
+            Json message = Json::parse(line);
+            if (message.contains("url")) urls.push_back(message["url"]);
+        }
         return urls;
     }
 
@@ -190,6 +194,40 @@ TEST_F(Deliveries, AShellThatLeavesWhileTheHostWritesEndsTheHostCleanly) {
     }
     EXPECT_GT(failures, 0u);
     EXPECT_EQ(recordsOf(deathLogFile(), "child-exit").size(), 1u);
+}
+
+TEST_F(Deliveries, DuringASwapMessagesAreDroppedWhileURLsWait) {
+    EXPECT_EXIT(
+        {
+            startTheShell({});
+            askForAShellSwap();
+            tellTheChild({{"front", "dropped.front"}});
+            bool picked = sendMenuPickToTheChild("row", "Row", std::nullopt);
+            deliver("demo://kept/1");
+            deliver("demo://kept/2");
+            loop::Timer check;
+            check.startRepeating(0.005, [this] {
+                if (!swapping && lineCount(received()) >= 2) loop::quitTheMainLoop();
+            });
+            loop::Timer safety;
+            safety.startOnce(20, [] { _exit(91); });
+            loop::runTheMainLoop();
+            bool pickedAfter = sendMenuPickToTheChild("row", "Row", std::string("branch"));
+            loop::Timer settle;
+            settle.startOnce(0.2, [] { loop::quitTheMainLoop(); });
+            loop::runTheMainLoop();
+            signalTheShell(SIGKILL);
+            _exit(!picked && pickedAfter ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+
+    std::string received = readText(this->received());
+    EXPECT_EQ(received.find("dropped.front"), std::string::npos);
+    EXPECT_EQ(receivedURLs(), (std::vector<std::string>{"demo://kept/1", "demo://kept/2"}));
+    auto records = recordsOf(linkLog());
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["ready"], false);  // written from the queue after the swap
+    EXPECT_NE(received.find(R"("branch":"branch")"), std::string::npos) << received;
 }
 
 TEST_F(Deliveries, WithoutPipesURLsAreDropped) {

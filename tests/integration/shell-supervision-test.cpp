@@ -130,6 +130,20 @@ TEST_F(ShellSupervision, AnEarlyCrashEndsTheHost) {
     EXPECT_EQ(exits[0]["signal"], "Segmentation fault");
 }
 
+TEST_F(ShellSupervision, ALateCrashRelaunchesTheHostUnlessHosted) {
+    // Crashing after the crash-loop window (10 s) is taken for a fault worth a fresh start.
+    writeShellScript(fixture, "echo \"$PPID\" >> runs\n[ -f once ] && exit 0\ntouch once\n"
+                              "sleep 10.2\nkill -SEGV $$\n");
+    BundleFixture hostedFixture;
+    writeShellScript(hostedFixture, "sleep 10.2\nkill -SEGV $$\n");
+    RunningHost host(fixture);
+    RunningHost hosted(hostedFixture, {}, {{"MENU_BAR_HOSTED", "1"}});
+    EXPECT_EQ(host.waitForTheEnd(30s), 0);
+    ASSERT_TRUE(RunningHost::eventually([&] { return hasLines("runs", 2); }));
+    EXPECT_NE(lines("runs")[1], std::to_string(host.pid()));
+    EXPECT_EQ(hosted.waitForTheEnd(30s), 139);
+}
+
 TEST_F(ShellSupervision, StatusSeventyFiveRelaunchesTheHost) {
     writeShellScript(fixture, "echo \"$PPID $*\" >> runs\n[ -f once ] && exit 0\ntouch once\nexit 75\n");
     RunningHost host(fixture, {"--witness-wrapper", "x"});

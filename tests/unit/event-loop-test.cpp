@@ -6,356 +6,212 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
+#include <ranges>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
 
-using host::loop::FdSource;
-using host::loop::postToTheMainQueue;
-using host::loop::quitTheMainLoop;
-using host::loop::runTheMainLoop;
-using host::loop::SignalSource;
-using host::loop::Timer;
+using namespace host::loop;
 
-// Runs the loop until a test callback quits it; false when the safety deadline had to, so a
-// broken loop fails the test instead of hanging the suite.
-bool runUntilQuit() {
-    bool deadlinePassed = false;
-    Timer deadline;
+// Runs the loop until `done` holds (checked every millisecond); false when the safety deadline
+// had to stop it, so a broken loop fails the test instead of hanging the suite.
+bool runLoopUntil(const std::function<bool()>& done) {
+    bool late = false;
+    Timer check, deadline;
+    check.startRepeating(0.001, [&] { if (done()) quitTheMainLoop(); });
     deadline.startOnce(5.0, [&] {
-        deadlinePassed = true;
+        late = true;
         quitTheMainLoop();
     });
     runTheMainLoop();
-    return !deadlinePassed;
+    return !late;
 }
 
 // Gives the loop a few turns, so anything wrongly ready has the chance to fire.
 void runBriefly() {
     Timer stop;
     stop.startOnce(0.05, quitTheMainLoop);
-    ASSERT_TRUE(runUntilQuit());
+    runTheMainLoop();
 }
 
-// Ignores a signal for the test, then restores the mask and the disposition. Unblocking while
-// still ignored discards anything left pending, so the old disposition never sees it.
-class IgnoredSignal {
-public:
-    explicit IgnoredSignal(int signalNumber) : signalNumber_(signalNumber) {
+// Ignores the test's signals, then restores the mask and the dispositions. Unblocking while
+// still ignored discards anything left pending, so the old dispositions never see it.
+struct IgnoredSignals {
+    static constexpr int numbers[] = {SIGUSR1, SIGUSR2, SIGURG};
+    struct sigaction previous[3] {};
+    sigset_t previousMask{};
+    IgnoredSignals() {
+        pthread_sigmask(SIG_SETMASK, nullptr, &previousMask);
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
-        sigaction(signalNumber_, &ignore, &previousAction_);
-        pthread_sigmask(SIG_SETMASK, nullptr, &previousMask_);
+        for (int i = 0; i < 3; ++i) sigaction(numbers[i], &ignore, &previous[i]);
     }
-    ~IgnoredSignal() {
-        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
-        sigaction(signalNumber_, &previousAction_, nullptr);
+    ~IgnoredSignals() {
+        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+        for (int i = 0; i < 3; ++i) sigaction(numbers[i], &previous[i], nullptr);
     }
-    IgnoredSignal(const IgnoredSignal&) = delete;
-    IgnoredSignal& operator=(const IgnoredSignal&) = delete;
-
-private:
-    int signalNumber_;
-    struct sigaction previousAction_ {};
-    sigset_t previousMask_{};
 };
 
 struct Pipe {
+    int ends[2] = {-1, -1};
     Pipe() { EXPECT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0); }
     ~Pipe() {
-        closeWriteEnd();
-        if (ends[0] >= 0) close(ends[0]);
+        for (int end : ends)
+            if (end >= 0) close(end);
     }
-    void closeWriteEnd() {
-        if (ends[1] >= 0) close(ends[1]);
-        ends[1] = -1;
-    }
-    int readEnd() const { return ends[0]; }
-    int writeEnd() const { return ends[1]; }
-    int ends[2] = {-1, -1};
 };
 
-TEST(EventLoopQueue, QuitBeforeRunReturnsAtOnceThenRunsAgain) {
+TEST(EventLoopQueue, PostsRunLaterInFifoOrderAndThrowingCallbacksStopNothing) {
     quitTheMainLoop();
-    ASSERT_TRUE(runUntilQuit());
-    bool ran = false;
-    postToTheMainQueue([&] {
-        ran = true;
-        quitTheMainLoop();
-    });
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_TRUE(ran);
-}
+    ASSERT_TRUE(runLoopUntil([] { return false; })) << "a quit before the run did not end it at once";
 
-TEST(EventLoopQueue, PostsRunLaterInFifoOrder) {
     std::vector<int> order;
     postToTheMainQueue([&] {
         order.push_back(1);
-        postToTheMainQueue([&] {
-            order.push_back(4);
-            quitTheMainLoop();
-        });
+        postToTheMainQueue([&] { order.push_back(4); });
         EXPECT_EQ(order, std::vector<int>{1}) << "a post from the loop ran inside the call";
+        throw std::runtime_error("posted");
     });
     postToTheMainQueue([&] { order.push_back(2); });
     postToTheMainQueue([&] { order.push_back(3); });
+    bool afterTheTimer = false;
+    Timer throwing;
+    throwing.startOnce(0.0, [&] {
+        postToTheMainQueue([&] { afterTheTimer = true; });
+        throw std::runtime_error("timer");
+    });
     EXPECT_TRUE(order.empty());
-    ASSERT_TRUE(runUntilQuit());
+    ASSERT_TRUE(runLoopUntil([&] { return order.size() >= 4 && afterTheTimer; }));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 }
 
 TEST(EventLoopQueue, PostsFromOtherThreadsArriveInEachThreadsOrder) {
     const int postsPerThread = 500;
-    std::vector<int> seenFromFirst, seenFromSecond;
-    int total = 0;
-    auto postNumbers = [&](std::vector<int>* seen) {
-        for (int i = 0; i < postsPerThread; ++i)
-            postToTheMainQueue([&total, postsPerThread, seen, i] {
-                seen->push_back(i);
-                if (++total == 2 * postsPerThread) quitTheMainLoop();
-            });
+    std::vector<int> seen[2];
+    auto postNumbers = [&](std::vector<int>* into) {
+        for (int i = 0; i < postsPerThread; ++i) postToTheMainQueue([into, i] { into->push_back(i); });
     };
-    std::thread first(postNumbers, &seenFromFirst);
-    std::thread second(postNumbers, &seenFromSecond);
-    const bool quit = runUntilQuit();
+    std::thread first(postNumbers, &seen[0]), second(postNumbers, &seen[1]);
+    const bool done = runLoopUntil([&] { return seen[0].size() + seen[1].size() >= 2 * postsPerThread; });
     first.join();
     second.join();
-    ASSERT_TRUE(quit);
-    std::vector<int> expected;
-    for (int i = 0; i < postsPerThread; ++i) expected.push_back(i);
-    EXPECT_EQ(seenFromFirst, expected);
-    EXPECT_EQ(seenFromSecond, expected);
+    ASSERT_TRUE(done);
+    for (const auto& numbers : seen) EXPECT_TRUE(std::ranges::equal(numbers, std::views::iota(0, postsPerThread)));
 }
 
-TEST(EventLoopQueue, ThrowingCallbacksDoNotStopTheLoop) {
-    bool laterWorkRan = false;
-    postToTheMainQueue([] { throw std::runtime_error("posted"); });
-    Timer throwing;
-    throwing.startOnce(0.0, [&] {
-        postToTheMainQueue([&] {
-            laterWorkRan = true;
-            quitTheMainLoop();
-        });
-        throw std::runtime_error("timer");
-    });
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_TRUE(laterWorkRan);
-}
-
-TEST(EventLoopTimer, OneShotFiresOnceAndDisarms) {
-    int fires = 0;
-    Timer timer;
-    timer.startOnce(0.0, [&] {
-        ++fires;
-        EXPECT_FALSE(timer.armed());
-    });
-    EXPECT_TRUE(timer.armed());
-    runBriefly();
-    EXPECT_EQ(fires, 1);
-    EXPECT_FALSE(timer.armed());
-}
-
-TEST(EventLoopTimer, RepeatingFiresUntilCancelled) {
-    int fires = 0;
-    Timer repeating, stop;
+TEST(EventLoopTimer, OneShotRepeatingCancelledAndRestartedTimers) {
+    int once = 0, repeated = 0, cancelledFires = 0, replaced = 0, restartedFires = 0;
+    Timer oneShot, repeating, cancelled, restarted;
+    std::function<void()> fireAndRearm = [&] {
+        EXPECT_FALSE(oneShot.armed()) << "still armed in its own callback";
+        if (++once < 3) oneShot.startOnce(0.0, fireAndRearm);  // a callback may rearm its own timer
+    };
+    oneShot.startOnce(0.0, fireAndRearm);
     repeating.startRepeating(0.001, [&] {
-        if (++fires < 3) return;
-        repeating.cancel();
-        stop.startOnce(0.05, quitTheMainLoop);
+        if (++repeated == 3) repeating.cancel();
     });
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_EQ(fires, 3);
-    EXPECT_FALSE(repeating.armed());
-}
-
-TEST(EventLoopTimer, CancelledOrRestartedTimerDropsItsCallback) {
-    int cancelledFires = 0, replacedFires = 0, restartedFires = 0;
-    Timer cancelled, restarted;
     cancelled.startOnce(0.0, [&] { ++cancelledFires; });
     cancelled.cancel();
+    restarted.startOnce(0.0, [&] { ++replaced; });
+    restarted.startOnce(0.01, [&] { ++restartedFires; });
+    EXPECT_TRUE(oneShot.armed() && repeating.armed() && restarted.armed());
     EXPECT_FALSE(cancelled.armed());
-    restarted.startOnce(0.0, [&] { ++replacedFires; });
-    restarted.startOnce(0.01, [&] {
-        ++restartedFires;
-        quitTheMainLoop();
-    });
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_EQ(cancelledFires, 0);
-    EXPECT_EQ(replacedFires, 0);
-    EXPECT_EQ(restartedFires, 1);
-}
-
-TEST(EventLoopTimer, CallbackMayRearmOrDestroyItsOwnTimer) {
-    int rearmedFires = 0;
-    Timer rearming;
-    std::function<void()> fireAndRearm = [&] {
-        if (++rearmedFires < 3) rearming.startOnce(0.0, fireAndRearm);
-    };
-    rearming.startOnce(0.0, fireAndRearm);
-
-    int destroyedFires = 0;
-    std::unique_ptr<Timer> destroyed = std::make_unique<Timer>();
-    destroyed->startRepeating(0.001, [&] {
-        ++destroyedFires;
-        destroyed.reset();
-    });
+    ASSERT_TRUE(runLoopUntil([&] { return once >= 3 && repeated >= 3 && restartedFires > 0; }));
     runBriefly();
-    EXPECT_EQ(rearmedFires, 3);
-    EXPECT_FALSE(rearming.armed());
-    EXPECT_EQ(destroyedFires, 1);
-    EXPECT_EQ(destroyed, nullptr);
+    EXPECT_EQ(std::tuple(once, repeated, cancelledFires, replaced, restartedFires), std::tuple(3, 3, 0, 0, 1));
+    EXPECT_FALSE(oneShot.armed() || repeating.armed() || restarted.armed());
 }
 
-TEST(EventLoopSignal, HearsSignalsSentWhileTheLoopRuns) {
-    IgnoredSignal ignored(SIGUSR1);
-    int heard = 0;
-    SignalSource source(SIGUSR1, [&] {
-        ++heard;
-        quitTheMainLoop();
+TEST(EventLoop, CallbackMayDestroyItsOwnTimerOrSource) {
+    int timerFires = 0, sourceFires = 0;
+    auto timer = std::make_unique<Timer>();
+    timer->startRepeating(0.001, [&] {
+        ++timerFires;
+        timer.reset();
     });
-    ASSERT_TRUE(source.active());
-    for (int expected = 1; expected <= 2; ++expected) {
-        postToTheMainQueue([] { kill(getpid(), SIGUSR1); });
-        ASSERT_TRUE(runUntilQuit());
-        EXPECT_EQ(heard, expected);
-    }
-}
-
-TEST(EventLoopSignal, SignalSentBeforeTheLoopRunsIsNotLost) {
-    IgnoredSignal ignored(SIGUSR1);
-    int heard = 0;
-    SignalSource source(SIGUSR1, [&] {
-        ++heard;
-        quitTheMainLoop();
+    Pipe pipe;
+    ASSERT_EQ(write(pipe.ends[1], "a", 1), 1);  // left unread, so a surviving watch would fire again
+    std::unique_ptr<FdSource> source;
+    source = std::make_unique<FdSource>(pipe.ends[0], FdSource::Condition::readable, [&] {
+        ++sourceFires;
+        source.reset();
     });
-    ASSERT_EQ(kill(getpid(), SIGUSR1), 0);
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_EQ(heard, 1);
+    source->resume();
+    runBriefly();
+    EXPECT_EQ(timerFires, 1);
+    EXPECT_EQ(sourceFires, 1);
 }
 
-TEST(EventLoopSignal, EachSourceHearsOnlyItsOwnSignal) {
-    IgnoredSignal ignoredFirst(SIGUSR1), ignoredSecond(SIGUSR2);
-    int heardFirst = 0, heardSecond = 0;
-    auto quitOnceBothHeard = [&] {
-        if (heardFirst > 0 && heardSecond > 0) quitTheMainLoop();
-    };
+// Each source hears its own signal, sent before the loop runs or while it runs, and no other; a
+// cancelled one hears nothing.
+TEST(EventLoopSignal, EachSourceHearsOnlyItsOwnSignalBeforeAndWhileTheLoopRuns) {
+    IgnoredSignals ignored;
+    int heard1 = 0, heard2 = 0, heardCancelled = 0;
     SignalSource first(SIGUSR1, [&] {
-        ++heardFirst;
-        quitOnceBothHeard();
+        if (++heard1 == 1) postToTheMainQueue([] { kill(getpid(), SIGUSR1); });  // again, while it runs
     });
-    SignalSource second(SIGUSR2, [&] {
-        ++heardSecond;
-        quitOnceBothHeard();
-    });
-    kill(getpid(), SIGUSR2);
-    kill(getpid(), SIGUSR1);
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_EQ(heardFirst, 1);
-    EXPECT_EQ(heardSecond, 1);
-}
-
-TEST(EventLoopSignal, CancelledSourceHearsNothing) {
-    IgnoredSignal ignoredCancelled(SIGURG), ignoredControl(SIGUSR2);
-    int heardCancelled = 0, heardControl = 0;
+    SignalSource second(SIGUSR2, [&] { ++heard2; });
     SignalSource cancelled(SIGURG, [&] { ++heardCancelled; });
-    SignalSource control(SIGUSR2, [&] {
-        ++heardControl;
-        quitTheMainLoop();
-    });
+    ASSERT_TRUE(first.active() && second.active());
     cancelled.cancel();
     EXPECT_FALSE(cancelled.active());
-    kill(getpid(), SIGURG);
-    kill(getpid(), SIGUSR2);
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_EQ(heardCancelled, 0);
-    EXPECT_EQ(heardControl, 1);
+
+    ASSERT_EQ(kill(getpid(), SIGUSR1), 0);
+    ASSERT_EQ(kill(getpid(), SIGUSR2), 0);
+    ASSERT_EQ(kill(getpid(), SIGURG), 0);
+    ASSERT_TRUE(runLoopUntil([&] { return heard1 == 2 && heard2 == 1; }));
+    runBriefly();
+    EXPECT_EQ(std::tuple(heard1, heard2, heardCancelled), std::tuple(2, 1, 0));
 }
 
-TEST(EventLoopFd, ReadableFiresOnlyWhileResumed) {
+TEST(EventLoopFd, ReadableFiresOnlyWhileResumedAndAtEndOfFile) {
     Pipe pipe;
-    int reads = 0;
-    FdSource source(pipe.readEnd(), FdSource::Condition::readable, [&] {
+    int reads = 0, ends = 0;
+    FdSource source(pipe.ends[0], FdSource::Condition::readable, [&] {
         char byte;
-        if (read(pipe.readEnd(), &byte, 1) == 1) ++reads;
-        quitTheMainLoop();
+        ssize_t count = read(pipe.ends[0], &byte, 1);
+        reads += count == 1;
+        ends += count == 0;
     });
-    ASSERT_EQ(write(pipe.writeEnd(), "a", 1), 1);
+    ASSERT_EQ(write(pipe.ends[1], "a", 1), 1);
     runBriefly();
     EXPECT_EQ(reads, 0) << "a new source starts suspended";
 
     source.resume();
     EXPECT_TRUE(source.resumed());
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_EQ(reads, 1);
-
+    ASSERT_TRUE(runLoopUntil([&] { return reads == 1; }));
     source.suspend();
     EXPECT_FALSE(source.resumed());
-    ASSERT_EQ(write(pipe.writeEnd(), "b", 1), 1);
+    ASSERT_EQ(write(pipe.ends[1], "b", 1), 1);
     runBriefly();
     EXPECT_EQ(reads, 1);
 
     source.resume();
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_EQ(reads, 2);
-}
+    close(std::exchange(pipe.ends[1], -1));
+    ASSERT_TRUE(runLoopUntil([&] { return reads == 2 && ends > 0; }));
 
-TEST(EventLoopFd, ReadableFiresAtEndOfFile) {
-    Pipe pipe;
-    bool sawEndOfFile = false;
-    FdSource source(pipe.readEnd(), FdSource::Condition::readable, [&] {
-        char byte;
-        sawEndOfFile = read(pipe.readEnd(), &byte, 1) == 0;
-        source.suspend();
-        quitTheMainLoop();
-    });
-    pipe.closeWriteEnd();
-    source.resume();
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_TRUE(sawEndOfFile);
+    FdSource invalid(-1, FdSource::Condition::readable, [] {});
+    invalid.resume();
+    EXPECT_FALSE(invalid.resumed());
 }
 
 TEST(EventLoopFd, WritableWaitsForSpace) {
     Pipe pipe;
     char block[4096] = {};
-    while (write(pipe.writeEnd(), block, sizeof block) > 0) {
-    }
+    while (write(pipe.ends[1], block, sizeof block) > 0) continue;
     int fires = 0;
-    FdSource source(pipe.writeEnd(), FdSource::Condition::writable, [&] {
-        ++fires;
-        source.suspend();
-        quitTheMainLoop();
-    });
+    FdSource source(pipe.ends[1], FdSource::Condition::writable, [&] { ++fires; });
     source.resume();
     runBriefly();
     EXPECT_EQ(fires, 0) << "fired on a full pipe";
-
-    while (read(pipe.readEnd(), block, sizeof block) > 0) {
-    }
-    ASSERT_TRUE(runUntilQuit());
-    EXPECT_EQ(fires, 1);
-}
-
-TEST(EventLoopFd, CallbackMayDestroyItsOwnSource) {
-    Pipe pipe;
-    ASSERT_EQ(write(pipe.writeEnd(), "a", 1), 1);
-    int fires = 0;
-    std::unique_ptr<FdSource> source;
-    source = std::make_unique<FdSource>(pipe.readEnd(), FdSource::Condition::readable, [&] {
-        ++fires;  // leaves the byte unread, so a surviving watch would fire again
-        source.reset();
-    });
-    source->resume();
-    runBriefly();
-    EXPECT_EQ(fires, 1);
-}
-
-TEST(EventLoopFd, InvalidDescriptorNeverResumes) {
-    FdSource source(-1, FdSource::Condition::readable, [] {});
-    source.resume();
-    EXPECT_FALSE(source.resumed());
+    while (read(pipe.ends[0], block, sizeof block) > 0) continue;
+    ASSERT_TRUE(runLoopUntil([&] { return fires > 0; }));
 }
 
 }  // namespace

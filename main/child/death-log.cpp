@@ -15,16 +15,12 @@ namespace {
 std::optional<std::string> logValue;
 fs::path supportFolder;
 
-bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 fs::path fileInLogFolder(const fs::path& folder, std::int32_t pid) {
     std::string ending = "-" + std::to_string(pid) + ".jsonl";
     std::error_code error;
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
         std::string name = entry->path().filename().string();
-        if (name.rfind("shell-", 0) == 0 && endsWith(name, ending)) return folder / name;
+        if (name.starts_with("shell-") && name.ends_with(ending)) return folder / name;
     }
     std::string stamp = clockNow();
     std::replace(stamp.begin(), stamp.end(), ':', '-');
@@ -40,7 +36,7 @@ void configureTheDeathLog(std::optional<std::string> log, fs::path supportDirect
 
 fs::path deathLog(std::int32_t pid) {
     if (!logValue) return supportFolder / "shell.jsonl";
-    if (endsWith(*logValue, ".jsonl")) return *logValue;
+    if (logValue->ends_with(".jsonl")) return *logValue;
     return fileInLogFolder(*logValue, pid);
 }
 

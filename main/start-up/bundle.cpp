@@ -18,14 +18,6 @@ namespace {
 
 constexpr std::string_view runtimeSuffix = "-runtime.json";
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-bool startsWith(std::string_view text, std::string_view head) {
-    return text.substr(0, head.size()) == head;
-}
-
 fs::path bundleDirectoryOf(const fs::path& executablePath) {
     fs::path folder = executablePath.parent_path();
     if (folder.filename() == "MacOS" && folder.parent_path().filename() == "Contents") {
@@ -144,15 +136,15 @@ std::string executableNameOf(const std::string& argv0) {
 }
 
 std::string tildeExpanded(const std::string& value, const fs::path& home) {
-    if (!startsWith(value, "~/")) return value;
+    if (!value.starts_with("~/")) return value;
     std::string base = home.string();
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     return base + value.substr(1);
 }
 
 std::string resolvedRuntimeValue(const std::string& value, const fs::path& base, const fs::path& home) {
-    if (startsWith(value, "~/")) return tildeExpanded(value, home);
-    if (startsWith(value, "Contents/")) return (base / value).string();
+    if (value.starts_with("~/")) return tildeExpanded(value, home);
+    if (value.starts_with("Contents/")) return (base / value).string();
     return value;
 }
 
@@ -162,7 +154,7 @@ std::vector<std::string> runtimeFilesOf(const Bundle& bundle) {
     for (fs::directory_iterator entry(bundle.directory / "Contents" / "Resources", error), end;
          !error && entry != end; entry.increment(error)) {
         std::string name = entry->path().filename().string();
-        if (endsWith(name, runtimeSuffix)) names.push_back(name);
+        if (name.ends_with(runtimeSuffix)) names.push_back(name);
     }
     return names;
 }

@@ -69,7 +69,7 @@ std::vector<std::string> launchAgentPlists(const std::string& bundleDirectory) {
     fs::path folder = fs::path(bundleDirectory) / "Contents" / "Library" / "LaunchAgents";
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
         std::string name = entry->path().filename().string();
-        if (name.size() > 6 && name.compare(name.size() - 6, 6, ".plist") == 0) names.push_back(name);
+        if (name.size() > 6 && name.ends_with(".plist")) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -49,9 +49,7 @@ bool hasControlCharacter(const std::string& text) {
 
 std::string nameWithoutPlist(const std::string& plistName) {
     const std::string suffix = ".plist";
-    bool plist = plistName.size() >= suffix.size() &&
-                 plistName.compare(plistName.size() - suffix.size(), suffix.size(), suffix) == 0;
-    return plist ? plistName.substr(0, plistName.size() - suffix.size()) : plistName;
+    return plistName.ends_with(suffix) ? plistName.substr(0, plistName.size() - suffix.size()) : plistName;
 }
 
 class XdgAutostart final : public LoginItems {

@@ -1,6 +1,7 @@
 // The host's entry: a fixed start-up sequence, read top to bottom. Tool modes and unusable
 // configurations end the process before any shell, signal source or window exists.
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -12,10 +13,10 @@
 #include "hot-keys/hot-key-chords.h"
 #include "links/delivery-queue.h"
 #include "platform/descriptors.h"
+#include "platform/desktop-connection.h"
 #include "platform/desktop.h"
 #include "platform/login-items.h"
 #include "platform/process.h"
-#include "platform/windows.h"
 #include "quit-and-restart/quit-state.h"
 #include "quit-and-restart/restart.h"
 #include "root-watch/root-watch.h"
@@ -103,7 +104,10 @@ int startTheHost(int argc, char** argv) {
     }
     std::vector<HotKey> declaredHotKeys = declaredHotKeysOf(infoValue(bundle, hotKeysKey));
     if (firstArgumentIs(commandLine, hotKeyPlanFlag)) finish(planTheHotKeys(commandLine, declaredHotKeys));
-    if (firstArgumentIs(commandLine, badgePlanFlag)) finish(planTheBadge(commandLine, platform::onScreenWindows()));
+    if (firstArgumentIs(commandLine, badgePlanFlag)) {
+        platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE), "", bundle.directory.string());
+        finish(planTheBadge(commandLine, platform::desktop().onScreenWindows()));
+    }
 
     // The runtime file.
     std::vector<std::string> runtimeFiles = runtimeFilesOf(bundle);
@@ -136,6 +140,16 @@ int startTheHost(int argc, char** argv) {
     configureTheShell(shellSettingsOf(*config, environment, commandLine));
     configureTheRestart({config->identity, executablePath, argv0, commandLine});
     makeChild();
+
+    // The desktop: the application starts without a Dock icon or menu bar.
+    platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE), config->identity,
+                                bundle.directory.string());
+    platform::Desktop& desktop = platform::desktop();
+    desktop.setActivationPolicy(platform::ActivationPolicy::prohibited);
+    desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {
+        if (change == platform::WorkspaceChange::activated) tellTheChildTheFront(application.bundleIdentifier);
+    });
+
     listen();
     watch();
 
@@ -151,7 +165,7 @@ int startTheHost(int argc, char** argv) {
             platform::say(why + "\n");
             platform::exitNow(71);
         }
-        tellTheChildTheFront(platform::frontApplicationIdentifier());
+        tellTheChildTheFront(platform::desktop().frontApplicationIdentifier());
     }
     loop::runTheMainLoop();
     return 0;

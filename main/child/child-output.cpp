@@ -49,21 +49,6 @@ bool hasArrayOfObjects(const Json& message, const char* key) {
     return value && isArrayOfObjects(*value);
 }
 
-template <typename Number>
-std::optional<std::int32_t> asProcessId(Number number) {
-    if (!std::in_range<std::int32_t>(number)) return std::nullopt;
-    return static_cast<std::int32_t>(number);
-}
-
-// An integer (not a float, not a boolean) that fits a process id; anything else is none.
-std::optional<std::int32_t> processIdMember(const Json& message, const char* key) {
-    auto found = message.find(key);
-    if (found == message.end()) return std::nullopt;
-    if (found->is_number_unsigned()) return asProcessId(found->get<std::uint64_t>());
-    if (found->is_number_integer()) return asProcessId(found->get<std::int64_t>());
-    return std::nullopt;
-}
-
 using Match = std::optional<Dispatch>;
 using Rule = Match (*)(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers);
 
@@ -140,7 +125,7 @@ Match urlReply(Json& message, const RecognisedMessages&, const MessageHandlers& 
     if (!url || !(message.contains("result") || message.contains("error"))) return std::nullopt;
     std::optional<std::string> focus;
     if (const std::string* value = stringMember(message, "focus")) focus = *value;
-    return dispatchTo(handlers.urlReply, anyShell, *url, std::move(focus), processIdMember(message, "panel"));
+    return dispatchTo(handlers.urlReply, anyShell, *url, std::move(focus), int32Member(message, "panel"));
 }
 
 // First match wins.

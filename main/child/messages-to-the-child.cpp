@@ -48,7 +48,9 @@ bool sendMenuPickToTheChild(const std::string& id, const std::string& title, con
 }
 
 void yieldToTheChild() {
-    if (shellIsRunning()) platform::yieldActivationTo(*shellPid());
+    if (!shellIsRunning()) return;
+    platform::Desktop& desktop = platform::desktop();
+    if (desktop.runningApplication(*shellPid())) desktop.yieldActivation(*shellPid());
 }
 
 bool catches(int signal, std::int32_t pid) { return platform::catchesSignal(signal, pid); }

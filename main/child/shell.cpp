@@ -135,7 +135,7 @@ void swapInAFreshShell(std::int32_t oldPid, bool diedOfTheSwapSignal) {
     }
     childStartedAt = std::chrono::steady_clock::now();
     swapping = false;
-    tellTheChildTheFront(platform::frontApplicationIdentifier());
+    tellTheChildTheFront(platform::desktop().frontApplicationIdentifier());
     std::int32_t newPid = *shellPid();
     append({{"kind", "shell-swapped"}, {"from", oldPid}, {"to", newPid}, {"waiting", waitingDeliveries()},
             {"asked", diedOfTheSwapSignal ? "shell-sighup" : "launcher-sighup"}},

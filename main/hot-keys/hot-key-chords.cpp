@@ -1,9 +1,9 @@
 #include "hot-keys/hot-key-chords.h"
 
-#include <glib.h>
+#include "support/text.h"
+#include "support/url.h"
 
 #include <map>
-#include <memory>
 
 namespace host {
 
@@ -31,41 +31,8 @@ const std::map<std::string, std::uint32_t>& modifierMasks() {
     return masks;
 }
 
-constexpr gunichar zeroWidthJoiner = 0x200D;
-
-// Whether a code point belongs to the character before it: the parts of the extended grapheme
-// cluster rules that can occur in a key text.
-bool extendsCluster(gunichar c, gunichar previous) {
-    return g_unichar_ismark(c) || c == zeroWidthJoiner || previous == zeroWidthJoiner ||
-           (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0x1F3FB && c <= 0x1F3FF);
-}
-
-// The user-perceived characters of the text; none when it is not valid UTF-8.
-std::optional<std::vector<std::string>> charactersOf(std::string_view text) {
-    const auto length = static_cast<gssize>(text.size());
-    if (!g_utf8_validate(text.data(), length, nullptr)) return std::nullopt;
-    std::vector<std::string> characters;
-    gunichar previous = 0;
-    const char* end = text.data() + text.size();
-    for (const char* p = text.data(); p < end;) {
-        const char* next = p + g_utf8_skip[static_cast<guchar>(*p)];
-        const gunichar c = g_utf8_get_char(p);
-        if (characters.empty() || !extendsCluster(c, previous)) characters.emplace_back();
-        characters.back().append(p, next);
-        previous = c;
-        p = next;
-    }
-    return characters;
-}
-
-std::string upperCased(const std::string& character) {
-    const std::unique_ptr<gchar, decltype(&g_free)> upper(
-        g_utf8_strup(character.c_str(), static_cast<gssize>(character.size())), &g_free);
-    return upper ? std::string(upper.get()) : std::string();
-}
-
 std::optional<std::uint32_t> keyCodeOf(const std::string& character, std::uint32_t topLeftKeyCode) {
-    const std::string key = upperCased(character);
+    const std::string key = uppercased(character);
     if (key == topLeftKeyName) return topLeftKeyCode;
     const auto found = fixedKeyCodes().find(key);
     if (found == fixedKeyCodes().end()) return std::nullopt;
@@ -99,14 +66,12 @@ std::string lastPathComponentOf(std::string_view path) {
 
 // The name actionOf publishes for a text: path component, else host, else none.
 std::optional<std::string> nameInUrl(const std::string& text) {
-    std::unique_ptr<GUri, decltype(&g_uri_unref)> uri(
-        g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr), &g_uri_unref);
-    if (!uri) return std::nullopt;
-    std::string name = lastPathComponentOf(g_uri_get_path(uri.get()));
+    auto url = parsedURL(text);
+    if (!url) return std::nullopt;
+    std::string name = lastPathComponentOf(url->path);
     if (!name.empty() && name != "/") return name;
-    const char* host = g_uri_get_host(uri.get());
-    if (host == nullptr || *host == '\0') return std::nullopt;
-    return std::string(host);
+    if (!url->host || url->host->empty()) return std::nullopt;
+    return url->host;
 }
 
 }  // namespace

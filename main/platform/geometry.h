@@ -4,6 +4,12 @@
 
 namespace host::platform {
 
+struct Point {
+    double x = 0;
+    double y = 0;
+    friend bool operator==(const Point&, const Point&) = default;
+};
+
 struct Rect {
     double x = 0;
     double y = 0;

@@ -1,4 +1,4 @@
-// The window server's list of on-screen windows.
+// A window on screen, as the window server lists it.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,5 @@ struct OnScreenWindow {
     int layer = 0;                  // 0 is a normal window; menus, panels and overlays sit higher
     std::optional<Rect> bounds;     // none when the server gave no readable bounds
 };
-
-// On-screen windows without desktop elements, front to back. A headless host has none.
-std::vector<OnScreenWindow> onScreenWindows();
 
 }  // namespace host::platform

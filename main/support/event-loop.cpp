@@ -146,6 +146,10 @@ void quitTheMainLoop() {
     g_main_loop_quit(theMainLoop());
 }
 
+void runTheLoopUntil(const std::function<bool()>& done) {
+    while (!done()) g_main_context_iteration(nullptr, TRUE);
+}
+
 void postToTheMainQueue(Callback work) {
     MainQueue& queue = theMainQueue();
     std::lock_guard<std::mutex> guard(queue.lock);

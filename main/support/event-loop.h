@@ -18,6 +18,10 @@ using Callback = std::function<void()>;
 void runTheMainLoop();
 void quitTheMainLoop();
 
+// Runs turns of the loop from inside a callback until `done` holds: the other sources keep
+// running meanwhile, so a piece of work can wait for an answer without stalling the host.
+void runTheLoopUntil(const std::function<bool()>& done);
+
 // Queues work to run once on the main loop, after the work already queued. Thread-safe.
 void postToTheMainQueue(Callback work);
 

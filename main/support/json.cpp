@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace host {
 namespace {
@@ -92,6 +93,47 @@ const Json* arrayMember(const Json& object, const char* key) {
     if (!object.is_object()) return nullptr;
     auto found = object.find(key);
     return found != object.end() && found->is_array() ? &*found : nullptr;
+}
+
+namespace {
+
+template <typename Integer>
+std::optional<Integer> integerMember(const Json& object, const char* key) {
+    if (!object.is_object()) return std::nullopt;
+    auto found = object.find(key);
+    if (found == object.end()) return std::nullopt;
+    if (found->is_number_unsigned()) {
+        auto value = found->get<std::uint64_t>();
+        if (std::in_range<Integer>(value)) return static_cast<Integer>(value);
+    } else if (found->is_number_integer()) {
+        auto value = found->get<std::int64_t>();
+        if (std::in_range<Integer>(value)) return static_cast<Integer>(value);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> int32Member(const Json& object, const char* key) {
+    return integerMember<std::int32_t>(object, key);
+}
+
+std::optional<std::uint32_t> uint32Member(const Json& object, const char* key) {
+    return integerMember<std::uint32_t>(object, key);
+}
+
+std::optional<double> numberMember(const Json& object, const char* key) {
+    if (!object.is_object()) return std::nullopt;
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_number()) return std::nullopt;
+    return found->get<double>();
+}
+
+std::optional<bool> boolMember(const Json& object, const char* key) {
+    if (!object.is_object()) return std::nullopt;
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_boolean()) return std::nullopt;
+    return found->get<bool>();
 }
 
 bool isArrayOfObjects(const Json& value) {

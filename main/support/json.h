@@ -1,6 +1,7 @@
 // JSON helpers shared by every subsystem.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,13 @@ std::optional<Json> parsedJson(std::string_view text, std::string* why = nullptr
 const std::string* stringMember(const Json& object, const char* key);
 const Json* objectMember(const Json& object, const char* key);
 const Json* arrayMember(const Json& object, const char* key);
+
+// Integers (not floats, not booleans) that fit the type; anything else is none.
+std::optional<std::int32_t> int32Member(const Json& object, const char* key);
+std::optional<std::uint32_t> uint32Member(const Json& object, const char* key);
+// Any JSON number.
+std::optional<double> numberMember(const Json& object, const char* key);
+std::optional<bool> boolMember(const Json& object, const char* key);
 
 // True for an array whose every element is an object (an empty array included).
 bool isArrayOfObjects(const Json& value);

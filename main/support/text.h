@@ -1,12 +1,18 @@
-// Unicode-aware case changes (UTF-8 in, UTF-8 out; invalid input is returned unchanged).
+// Unicode-aware text helpers (UTF-8 in, UTF-8 out; invalid input is returned unchanged).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace host {
 
 std::string lowercased(std::string_view text);
 std::string uppercased(std::string_view text);
+
+// The user-perceived characters of the text (code points with the marks, joiners and variation
+// selectors that extend them); none when it is not valid UTF-8.
+std::optional<std::vector<std::string>> charactersOf(std::string_view text);
 
 }  // namespace host

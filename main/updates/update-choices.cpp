@@ -1,6 +1,6 @@
 #include "updates/update-choices.h"
 
-#include <glib.h>
+#include "support/url.h"
 
 namespace host {
 namespace {
@@ -24,12 +24,8 @@ bool isObjectOfStrings(const Json& value) {
 // The scheme must be written "https" exactly; the URI parser would accept any case.
 bool isHttpsURLWithHost(const std::string& text) {
     if (text.rfind("https:", 0) != 0) return false;
-    GUri* uri = g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr);
-    if (!uri) return false;
-    const char* host = g_uri_get_host(uri);
-    bool hasHost = host && *host;
-    g_uri_unref(uri);
-    return hasHost;
+    auto url = parsedURL(text);
+    return url && url->host && !url->host->empty();
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+#include "platform/desktop.h"
+
+namespace host::platform {
+
+std::optional<RunningApplication> Desktop::runningApplication(std::int32_t pid) const {
+    for (auto& application : runningApplications()) {
+        if (application.pid == pid) return application;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> Desktop::frontApplicationIdentifier() const {
+    auto front = frontmostApplication();
+    return front ? front->bundleIdentifier : std::nullopt;
+}
+
+void Desktop::observeTheWorkspace(std::function<void(WorkspaceChange, const RunningApplication&)> observer) {
+    workspaceObservers_.push_back(std::move(observer));
+}
+
+void Desktop::observeBecomingActive(std::function<void()> observer) {
+    becameActiveObservers_.push_back(std::move(observer));
+}
+
+void Desktop::addHotKeyHandler(std::function<bool(HotKeyId)> handler) {
+    hotKeyHandlers_.push_back(std::move(handler));
+}
+
+// Observers may add observers; iterate by index over a list that can grow.
+void Desktop::tellTheWorkspaceObservers(WorkspaceChange change, const RunningApplication& application) {
+    for (std::size_t i = 0; i < workspaceObservers_.size(); ++i) workspaceObservers_[i](change, application);
+}
+
+void Desktop::tellTheHostBecameActive() {
+    for (std::size_t i = 0; i < becameActiveObservers_.size(); ++i) becameActiveObservers_[i]();
+}
+
+bool Desktop::pressHotKey(HotKeyId id) {
+    for (std::size_t i = 0; i < hotKeyHandlers_.size(); ++i) {
+        if (hotKeyHandlers_[i](id)) return true;
+    }
+    return false;
+}
+
+}  // namespace host::platform

@@ -12,11 +12,15 @@
 #include "child/shell.h"
 #include "hot-keys/hot-key-chords.h"
 #include "links/delivery-queue.h"
+#include "menu-bar-app-menu/dock-preference.h"
+#include "menu-bar-app-menu/menu-lifecycle.h"
 #include "platform/descriptors.h"
 #include "platform/desktop-connection.h"
 #include "platform/desktop.h"
+#include "platform/localized-strings.h"
 #include "platform/login-items.h"
 #include "platform/process.h"
+#include "platform/user-defaults.h"
 #include "quit-and-restart/quit-state.h"
 #include "quit-and-restart/restart.h"
 #include "root-watch/root-watch.h"
@@ -53,10 +57,18 @@ const Json& infoValue(const Bundle& bundle, const char* key) {
 // The messages this host acts on so far; the others are recognised and dropped.
 std::shared_ptr<const MessageHandlers> messageHandlers() {
     auto handlers = std::make_shared<MessageHandlers>();
+    handlers->menu = drawTheChildsMenu;
+    handlers->menuBranch = drawTheChildsBranch;
+    handlers->popUp = [] { popUpTheChildsMenuAtTheCursor(); };
+    handlers->menuUnavailable = showUnavailableMenu;
     handlers->setupQuitSenders = [](std::set<std::string> senders) {
         setupQuitListener = QuitListener{shellPid().value_or(0), std::move(senders)};
     };
     return handlers;
+}
+
+void reopenTheMenuOrAskTheChild() {
+    if (!reopenMenu || !reopenMenu()) askTheChildToReopen();
 }
 
 SignalHandlers signalHandlers() {
@@ -68,7 +80,7 @@ SignalHandlers signalHandlers() {
     handlers.interruption = [] { signalTheShell(SIGINT); };
     handlers.swap = askForAShellSwap;
     handlers.reopenHeard = theChildHearsReopen;
-    handlers.menuAsked = askTheChildToReopen;
+    handlers.menuAsked = reopenTheMenuOrAskTheChild;
     handlers.updateCheckAsked = [] {};  // nothing to check without an update feed
     return handlers;
 }
@@ -149,6 +161,22 @@ int startTheHost(int argc, char** argv) {
     desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {
         if (change == platform::WorkspaceChange::activated) tellTheChildTheFront(application.bundleIdentifier);
     });
+    platform::DesktopHandlers desktopHandlers;
+    desktopHandlers.reopen = reopenTheMenuOrAskTheChild;
+    desktop.setHandlers(desktopHandlers);
+
+    // The status menu.
+    const bool hosted = environment.hostedByItsParent;
+    configureTheDockPreference({hosted, platform::UserDefaults::fileFor(config->identity, std::getenv("XDG_CONFIG_HOME"),
+                                                                        std::getenv("HOME"))});
+    std::filesystem::path resources = bundle.directory / "Contents" / "Resources";
+    makeTheMenuOwner({config->drawsTheChildsMenu, hosted,
+                      config->drawsTheChildsMenu && config->runtimeSays("opened", "tell"), config->identity,
+                      menuDirectory / "menu.json",
+                      [resources](const std::string& key) {
+                          return platform::localizedString(resources, key, platform::desktop().preferredLanguages());
+                      },
+                      nullptr});
 
     listen();
     watch();

@@ -1,28 +1,47 @@
-// The demo app's logic: a menu with a header, a row that changes every second, a submenu,
-// answers to picks and replies to URLs. It talks JSON lines with the host on stdin/stdout;
-// anything else it prints reaches the host's own output unchanged.
+// The demo app's logic: a menu with a header, a row that changes each time the menu opens, a
+// submenu, a submenu read from a file, the Dock row, answers to picks and replies to URLs. It
+// talks JSON lines with the host on stdin/stdout; anything else it prints reaches the host's own
+// output unchanged.
 
 type Row = Record<string, unknown>;
 type Message = Record<string, unknown>;
 
 const prefix = "DEMO_";
 let lastPick = "nothing yet";
-let ticks = 0;
+let picks = 0;
+let opens = 0;
 
 function send(message: Message): void {
   process.stdout.write(JSON.stringify(message) + "\n");
 }
 
+// A menu file that another program could keep up to date; the host reads it each time its
+// submenu opens.
+const recentFile = `${process.env.HOME ?? "/tmp"}/demo-recent.json`;
+
+function writeRecentFile(): void {
+  const recent = [
+    { id: "recent-1", title: "Report.pdf", checked: true },
+    { id: "recent-2", title: "Notes.txt" },
+    { separator: true },
+    { id: "older", title: "Older", submenu: [{ id: "recent-3", title: "Plan.md" }] },
+  ];
+  Bun.write(recentFile, JSON.stringify({ rows: recent }));
+}
+
 function rows(): Row[] {
   const now = new Date().toLocaleTimeString("en-GB");
   return [
-    { kind: "header", title: "Demo", symbol: "sparkles", tooltip: "Menu-bar host demo" },
-    { id: "clock", title: `It is ${now}`, enabled: false },
+    { kind: "header", title: "Demo", symbol: "sparkles", badge: "circle.fill", pointSize: 16, tooltip: "Menu-bar host demo" },
+    { id: "clock", title: `Opened at ${now} (${opens} times)`, enabled: false },
     { id: "last-pick", title: `Last pick: ${lastPick}`, enabled: false },
     { kind: "separator" },
-    { id: "more", title: "More", submenu: true },
-    { id: "hello", title: "Say hello", parent: "more", enabled: true, key: "⌘H" },
-    { id: "count", title: `Ticks so far: ${ticks}`, parent: "more", enabled: true },
+    { id: "hello", title: "Say hello", enabled: true, key: "⌘H", symbol: "paperplane" },
+    { id: "more", title: "More", submenu: true, enabled: true },
+    { id: "count", title: `Picks so far: ${picks}`, parent: "more", enabled: true },
+    { id: "host.show-in-dock", title: "Show in Dock", parent: "more", enabled: true },
+    { id: "recent", title: "Recent", submenu: true, enabled: true, submenuFile: recentFile, submenuSelectionMark: " ✓" },
+    { kind: "separator" },
     { id: "quit", title: "Quit Demo", enabled: true, key: "⌘Q" },
   ];
 }
@@ -33,6 +52,7 @@ function publish(): void {
 
 function answerPick(id: string, title: string): void {
   lastPick = title || id;
+  picks += 1;
   console.log(`picked ${id} (${title})`);
   if (id === "quit") process.exit(0);
   publish();
@@ -50,9 +70,16 @@ function handle(line: string): void {
   } catch {
     return;
   }
-  if (typeof message.menu === "string") answerPick(message.menu, String(message.title ?? ""));
+  if (typeof message.menu === "string") {
+    const branch = typeof message.branch === "string" ? ` in ${message.branch}` : "";
+    answerPick(message.menu + branch, String(message.title ?? ""));
+  }
   else if (typeof message.url === "string") answerURL(message.url);
   else if (typeof message.front === "string") console.log(`front application: ${message.front}`);
+  else if (message.opened === true) {
+    opens += 1;
+    publish();
+  }
 }
 
 async function readTheHost(): Promise<void> {
@@ -81,9 +108,6 @@ console.log(`demo shell ${process.pid} started by host ${process.env[prefix + "L
 // Tell the host we take reopen requests (it gave us the signal's name).
 process.kill(Number(process.env[prefix + "LAUNCHER_PID"]), `SIG${process.env[prefix + "REOPEN_READY_SIGNAL"]}`);
 send({ focus: "replies" });
+writeRecentFile();
 publish();
-setInterval(() => {
-  ticks += 1;
-  publish();
-}, 1000);
 readTheHost();

@@ -1,0 +1,379 @@
+#include "menu-bar-app-menu/menu-owner.h"
+
+#include <map>
+#include <set>
+
+#include "menu-bar-app-menu/menu-keys.h"
+#include "menu-bar-app-menu/symbol-images.h"
+#include "platform/desktop.h"
+#include "platform/files.h"
+
+namespace host {
+namespace {
+
+constexpr const char* defaultStatusSymbol = "rectangle.grid.2x2";
+
+bool isTrue(const Json& row, const char* key) { return boolMember(row, key).value_or(false); }
+
+std::string textOr(const Json& row, const char* key, const std::string& fallback) {
+    const std::string* text = stringMember(row, key);
+    return text ? *text : fallback;
+}
+
+bool isKind(const Json& row, const char* kind) {
+    const std::string* text = stringMember(row, "kind");
+    return text && *text == kind;
+}
+
+const Json* firstHeader(const Json& rows) {
+    for (const Json& row : rows) {
+        if (isKind(row, "header")) return &row;
+    }
+    return nullptr;
+}
+
+// The symbol of the first header row that names one.
+std::string statusSymbolOf(const Json& rows) {
+    for (const Json& row : rows) {
+        const std::string* symbol = stringMember(row, "symbol");
+        if (isKind(row, "header") && symbol) return *symbol;
+    }
+    return defaultStatusSymbol;
+}
+
+std::vector<std::string> branchPathOf(const Json& row) {
+    const Json* path = arrayMember(row, "submenuFileBranch");
+    if (!path || !isArrayOfStrings(*path)) return {};
+    return path->get<std::vector<std::string>>();
+}
+
+std::shared_ptr<platform::MenuItem> disabledItem(const std::string& title) {
+    auto item = std::make_shared<platform::MenuItem>(title);
+    item->setEnabled(false);
+    return item;
+}
+
+}  // namespace
+
+MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path menuFile,
+                     std::shared_ptr<platform::Menu> menu, MenuCallbacks callbacks)
+    : identity_(std::move(identity)),
+      hosted_(hosted),
+      menuFile_(std::move(menuFile)),
+      callbacks_(std::move(callbacks)),
+      menu_(menu ? std::move(menu) : std::make_shared<platform::Menu>()) {
+    menu_->setAutoenablesItems(false);
+    if (callbacks_.didOpen) menu_->setDelegate(this);
+    if (!callbacks_.localized) callbacks_.localized = [](const std::string& key) { return key; };
+}
+
+void MenuOwner::draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+                     std::optional<Json> publication) {
+    platform::Desktop& desktop = platform::desktop();
+    if (!drawnOnce_) {
+        drawnOnce_ = true;
+        desktop.setActivationPolicy(platform::ActivationPolicy::accessory);
+        if (!hosted_) {
+            item_ = &desktop.makeStatusItem();
+            item_->setAutosaveName(identity_);
+            item_->setMenu(menu_.get());
+        }
+    }
+    rows_ = rows.is_array() ? rows : Json::array();
+    reportsSubmenus_ = reportsSubmenus;
+    publication_ = std::move(publication);
+
+    const Json* header = firstHeader(rows_);
+    const std::string label = header ? textOr(*header, "title", identity_) : identity_;
+    if (item_) drawTheButton(header, label);
+
+    replaceItems(*menu_, rows_, std::nullopt);
+    refreshFooter_ = footer ? footer->refresh : nullptr;
+    if (callbacks_.didOpen || footer) {
+        menu_->setDelegate(this);
+        if (footer && footer->append) footer->append(*menu_, *this);
+    } else {
+        menu_->setDelegate(nullptr);
+    }
+}
+
+// The button's image and title are only ever set, never cleared.
+void MenuOwner::drawTheButton(const Json* header, const std::string& label) {
+    auto image = platform::systemSymbol(statusSymbolOf(rows_), label);
+    if (image && header) {
+        if (auto pointSize = numberMember(*header, "pointSize")) {
+            const double weight = numberMember(*header, "weight").value_or(platform::FONT_WEIGHT_REGULAR);
+            if (auto configured = platform::configuredSymbol(*image, *pointSize, weight)) image = configured;
+        }
+    }
+    if (!image) {
+        item_->setTitle(label);
+    } else {
+        const std::string* badge = header ? stringMember(*header, "badge") : nullptr;
+        if (badge) {
+            if (auto badged = badgedSymbol(*image, *badge, label)) image = badged;
+        }
+        image->isTemplate = true;
+        item_->setImage(image);
+    }
+    item_->setToolTip(header ? textOr(*header, "tooltip", label) : label);
+    item_->setAccessibilityLabel(label);
+}
+
+void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::optional<std::string>& branch) {
+    if (FileSubmenu* file = asFileSubmenu(&menu)) {
+        for (const auto& item : file->hostItems) file->removeItem(*item);
+        file->hostItems.clear();
+    } else {
+        menu.removeAllItems();
+    }
+    std::map<std::string, platform::Menu*> menus;
+    if (branch) menus[*branch] = &menu;
+    for (const Json& row : rows) {
+        const std::string id = textOr(row, "id", "");
+        const std::string* parent = stringMember(row, "parent");
+        platform::Menu* target = nullptr;
+        if (parent && menus.contains(*parent)) target = menus[*parent];
+        else if (!branch) target = &menu;
+        if (!target) continue;  // a branch update's rows must name their parent
+        if (platform::Menu* submenu = appendRow(row, id, *target, false, std::nullopt)) menus[id] = submenu;
+    }
+}
+
+platform::Menu* MenuOwner::appendRow(const Json& row, const std::string& id, platform::Menu& menu, bool fromFile,
+                                     const std::optional<FileMenuSource>& fileSource) {
+    if (isTrue(row, "hidden")) return nullptr;
+    if (isKind(row, "separator")) {
+        addRowItem(platform::MenuItem::separator(), menu, fromFile);
+        return nullptr;
+    }
+    const std::string title = textOr(row, "title", "");
+    const bool enabled = isTrue(row, "enabled");
+    const bool hasSubmenu = isTrue(row, "submenu");
+
+    auto item = std::make_shared<platform::MenuItem>(title);
+    if (enabled && !hasSubmenu) {
+        item->setAction([this, fromFile](platform::MenuItem& picked) {
+            fromFile ? pickedFromFile(picked) : this->picked(picked);
+        });
+    }
+    item->setIdentifier(isTrue(row, "data") ? id : textOr(row, "row", id));
+    item->setRepresentedObject(id);
+    item->setEnabled(enabled);
+    if (const std::string* key = stringMember(row, "key")) {
+        if (auto parsed = menuKeyOf(*key)) item->setKeyEquivalent(parsed->equivalent, parsed->mask);
+    }
+    if (const std::string* symbol = stringMember(row, "symbol")) item->setImage(rowImageOf(*symbol, title));
+    addRowItem(item, menu, fromFile);
+    if (!hasSubmenu) return nullptr;
+
+    auto submenu = submenuFor(row, id, title, menu, fromFile, fileSource);
+    submenu->setAutoenablesItems(false);
+    if (asFileSubmenu(submenu.get()) || (!fromFile && reportsSubmenus_ && callbacks_.didOpenBranch)) {
+        submenu->setDelegate(this);
+    }
+    item->setSubmenu(submenu);
+    return submenu.get();
+}
+
+std::shared_ptr<platform::Menu> MenuOwner::submenuFor(const Json& row, const std::string& id, const std::string& title,
+                                                      platform::Menu& target, bool fromFile,
+                                                      const std::optional<FileMenuSource>& fileSource) {
+    const std::string* file = stringMember(row, "submenuFile");
+    if (!fromFile && !id.empty() && file && file->starts_with("/")) {
+        const Json* fallback = arrayMember(row, "submenuFallback");
+        auto submenu = std::make_shared<FileSubmenu>(
+            title, id, FileMenuSource{*file, branchPathOf(row)}, true, textOr(row, "submenuSelectionMark", ""),
+            fallback && isArrayOfObjects(*fallback) ? std::optional<Json>(*fallback) : std::nullopt);
+        appendFileFallback(*submenu, callbacks_.localized("Opening…"));
+        return submenu;
+    }
+    FileSubmenu* parent = asFileSubmenu(&target);
+    if (fileSource && parent) {
+        return std::make_shared<FileSubmenu>(title, parent->branchID, *fileSource, false, parent->selectionMark,
+                                             std::nullopt);
+    }
+    return std::make_shared<platform::Menu>(title);
+}
+
+// The shell's rows in a file submenu are remembered, so a re-read puts them back after the file's.
+void MenuOwner::addRowItem(std::shared_ptr<platform::MenuItem> item, platform::Menu& menu, bool fromFile) {
+    FileSubmenu* file = asFileSubmenu(&menu);
+    if (!fromFile && file) file->hostItems.push_back(item);
+    menu.addItem(std::move(item));
+}
+
+bool MenuOwner::drawBranch(const std::string& branch, const Json& rows) {
+    if (!reportsSubmenus_) return false;
+    platform::Menu* target = submenu(branch, *menu_);
+    if (!target) return false;
+    std::set<std::string> dropping{branch};
+    Json kept = Json::array();
+    for (const Json& row : rows_) {
+        const std::string* parent = stringMember(row, "parent");
+        if (!parent || !dropping.contains(*parent)) {
+            kept.push_back(row);
+            continue;
+        }
+        const std::string* id = stringMember(row, "id");
+        if (isTrue(row, "submenu") && id) dropping.insert(*id);
+    }
+    for (const Json& row : rows) kept.push_back(row);
+    rows_ = std::move(kept);
+    replaceItems(*target, rows, branch);
+    return true;
+}
+
+platform::Menu* MenuOwner::submenu(const std::string& branch, platform::Menu& in) const {
+    const FileSubmenu* file = asFileSubmenu(&in);
+    const auto& items = file ? file->hostItems : in.items();
+    for (const auto& item : items) {
+        platform::Menu* submenu = item->submenu();
+        if (!submenu) continue;
+        if (item->representedObject() == branch) return submenu;
+        if (platform::Menu* found = this->submenu(branch, *submenu)) return found;
+    }
+    return nullptr;
+}
+
+bool MenuOwner::publish() const {
+    if (!publication_) return false;
+    auto bytes = sortedJson(*publication_);
+    if (!bytes) return false;
+    std::string why;
+    return platform::writeFileAtomically(menuFile_, *bytes, &why);
+}
+
+bool MenuOwner::popUpAtTheCursor(const std::function<void(platform::Point)>& willOpen) {
+    if (!drawnOnce_) return false;
+    platform::Desktop& desktop = platform::desktop();
+    const platform::Point location = desktop.mouseLocation();
+    if (willOpen) willOpen(location);
+    desktop.popUp(*menu_, location);
+    return true;
+}
+
+Json MenuOwner::drawn(const platform::Menu& menu) const {
+    Json snapshot = Json::array();
+    for (const auto& item : menu.items()) {
+        if (item->isSeparator()) {
+            snapshot.push_back({{"id", "separator"}, {"title", nullptr}});
+            continue;
+        }
+        Json id = item->representedObject() ? Json(*item->representedObject())
+                  : item->identifier()      ? Json(*item->identifier())
+                                            : Json(nullptr);
+        snapshot.push_back({{"id", std::move(id)}, {"title", item->title()}, {"enabled", item->enabled()}});
+        if (item->submenu()) {
+            for (Json& inner : drawn(*item->submenu())) snapshot.push_back(std::move(inner));
+        }
+    }
+    return snapshot;
+}
+
+std::optional<std::string> MenuOwner::titleOf(const std::string& id) const {
+    for (const Json& row : rows_) {
+        const std::string* rowId = stringMember(row, "id");
+        if (!rowId || *rowId != id || isKind(row, "separator")) continue;
+        const std::string* title = stringMember(row, "title");
+        return title ? std::optional<std::string>(*title) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void MenuOwner::appendFileRows(const std::vector<FileMenuRow>& rows, platform::Menu& menu,
+                               const std::string& selectionMark) {
+    for (const FileMenuRow& row : rows) {
+        if (row.separator.value_or(false)) {
+            addRowItem(platform::MenuItem::separator(), menu, true);
+            continue;
+        }
+        if (!row.id || !row.title) continue;
+        std::string title = *row.title;
+        if (row.checked.value_or(false) && !selectionMark.empty() && !title.ends_with(selectionMark)) {
+            title += selectionMark;
+        }
+        Json object = {{"title", title}, {"enabled", row.enabled.value_or(true)}, {"submenu", row.submenu.has_value()}};
+        if (row.key) object["key"] = *row.key;
+        if (row.row) object["row"] = *row.row;
+        if (row.data) object["data"] = *row.data;
+        if (row.symbol) object["symbol"] = *row.symbol;
+        std::optional<FileMenuSource> source;
+        const FileSubmenu* file = asFileSubmenu(&menu);
+        if (auto key = row.branchKey(); key && file) source = file->source.extended(*key);
+        platform::Menu* submenu = appendRow(object, *row.id, menu, true, source);
+        if (submenu && row.submenu) appendFileRows(*row.submenu, *submenu, selectionMark);
+    }
+}
+
+void MenuOwner::appendFileFallback(FileSubmenu& submenu, const std::optional<std::string>& defaultNotice) {
+    if (submenu.fallback) {
+        for (const Json& entry : *submenu.fallback) {
+            const std::string* title = stringMember(entry, "title");
+            if (isKind(entry, "separator")) submenu.addItem(platform::MenuItem::separator());
+            else if (isKind(entry, "info") && title) submenu.addItem(disabledItem(*title));
+        }
+    } else if (defaultNotice) {
+        submenu.addItem(disabledItem(*defaultNotice));
+    }
+}
+
+void MenuOwner::reread(FileSubmenu& submenu) {
+    auto rows = submenu.source.rows();
+    submenu.removeAllItems();
+    if (!rows) appendFileFallback(submenu, callbacks_.localized("Menu unavailable"));
+    else if (rows->empty()) appendFileFallback(submenu, std::nullopt);
+    else appendFileRows(*rows, submenu, submenu.selectionMark);
+    for (const auto& item : submenu.hostItems) submenu.addItem(item);
+}
+
+void MenuOwner::menuNeedsUpdate(platform::Menu& menu) {
+    if (&menu == menu_.get()) {
+        if (refreshFooter_) refreshFooter_(menu, *this);
+    } else if (FileSubmenu* file = asFileSubmenu(&menu)) {
+        reread(*file);
+    }
+}
+
+void MenuOwner::menuWillOpen(platform::Menu& menu) {
+    if (&menu == menu_.get()) {
+        if (callbacks_.didOpen) callbacks_.didOpen();
+        return;
+    }
+    const FileSubmenu* file = asFileSubmenu(&menu);
+    if ((file && !file->declaredByHost) || !reportsSubmenus_) return;
+    platform::Menu* above = menu.supermenu();
+    if (!above) return;
+    for (const auto& item : above->items()) {
+        if (item->submenu() != &menu) continue;
+        if (item->representedObject() && callbacks_.didOpenBranch) callbacks_.didOpenBranch(*item->representedObject());
+        return;
+    }
+}
+
+void MenuOwner::picked(platform::MenuItem& item) {
+    const auto& id = item.representedObject() ? item.representedObject() : item.identifier();
+    if (id && callbacks_.didPick) callbacks_.didPick(*id, item.title());
+}
+
+void MenuOwner::pickedFromFile(platform::MenuItem& item) {
+    if (!item.representedObject()) return;
+    std::optional<std::string> branch;
+    bool reachedTheRoot = false;
+    for (platform::Menu* menu = item.menu(); menu; menu = menu->supermenu()) {
+        if (const FileSubmenu* file = asFileSubmenu(menu); file && !branch) branch = file->branchID;
+        if (menu == menu_.get()) {
+            reachedTheRoot = true;
+            break;
+        }
+    }
+    if (reachedTheRoot && branch && callbacks_.didPickInBranch) {
+        callbacks_.didPickInBranch(*branch, *item.representedObject(), item.title());
+    }
+}
+
+platform::MenuAction MenuOwner::pickAction() {
+    return [this](platform::MenuItem& item) { picked(item); };
+}
+
+}  // namespace host

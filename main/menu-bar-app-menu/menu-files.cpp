@@ -1,9 +1,8 @@
 #include "menu-bar-app-menu/menu-files.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
+#include "platform/files.h"
 #include "support/json.h"
 
 namespace host {
@@ -87,21 +86,6 @@ bool isDottedDecimal(std::string_view text) {
     return afterDigit;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-std::optional<std::string> bytesOf(const std::filesystem::path& file) {
-    std::unique_ptr<std::FILE, FileCloser> stream(std::fopen(file.c_str(), "rbe"));
-    if (!stream) return std::nullopt;
-    std::string bytes;
-    char buffer[16384];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, stream.get())) > 0) bytes.append(buffer, count);
-    if (std::ferror(stream.get())) return std::nullopt;
-    return bytes;
-}
-
 // The submenu rows of the one row whose branch key is `key`; none unless exactly one matches.
 std::optional<Rows> branchRowsOf(Rows& rows, const std::string& key) {
     const auto matches = [&key](const FileMenuRow& row) { return row.branchKey() == key; };
@@ -138,7 +122,7 @@ std::optional<std::vector<FileMenuRow>> fileMenuRowsOf(std::string_view bytes) {
 std::optional<std::vector<FileMenuRow>> FileMenuSource::rows() const {
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
-    const auto bytes = bytesOf(file);
+    const auto bytes = platform::contentsOf(file);
     if (!bytes) return std::nullopt;
     auto rows = fileMenuRowsOf(*bytes);
     for (const auto& key : branch) {

@@ -132,7 +132,8 @@ TEST_F(Deliveries, NoURLIsLostOrRepeatedAcrossSwaps) {
         EXPECT_EQ(failed.count(url), 0u) << url << " arrived and was logged as failed";
     }
     auto swaps = recordsOf(deathLogFile(), "shell-swapped");
-    EXPECT_GE(swaps.size(), 10u);
+    // A swap asked for while one is under way is ignored, so a loaded machine sees fewer.
+    EXPECT_GE(swaps.size(), 2u);
     std::size_t requeued = 0;
     for (const auto& record : recordsOf(linkLog())) requeued += record["ready"] == false;
     EXPECT_GT(requeued, 0u) << "no delivery was ever written after a swap";

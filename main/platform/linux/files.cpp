@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include <glib.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +43,16 @@ bool writeFileAtomically(const fs::path& file, const std::string& bytes, std::st
     unlink(temporary.c_str());
     *error = std::strerror(savedErrno);
     return false;
+}
+
+// GLib's reader reports a folder or a failed read as an error, where the streams would throw.
+std::optional<std::string> contentsOf(const fs::path& file) {
+    gchar* bytes = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(file.c_str(), &bytes, &length, nullptr)) return std::nullopt;
+    std::string contents(bytes, length);
+    g_free(bytes);
+    return contents;
 }
 
 }  // namespace host::platform

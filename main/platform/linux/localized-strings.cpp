@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/files.h"
 #include "support/plist.h"
 
 namespace host::platform {
@@ -23,16 +24,6 @@ char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
-// GLib's reader reports a folder or a failed read as an error; the streams would throw.
-std::optional<std::string> contentsOf(const fs::path& file) {
-    gchar* bytes = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(file.c_str(), &bytes, &length, nullptr)) return std::nullopt;
-    std::string contents(bytes, length);
-    g_free(bytes);
-    return contents;
-}
 
 // ---- Preferred languages
 

@@ -1,7 +1,5 @@
 #include "platform/user-defaults.h"
 
-#include <glib.h>
-
 #include <cctype>
 #include <cstdint>
 #include <functional>
@@ -22,16 +20,6 @@ bool isAbsoluteFolder(const char* value) { return value && value[0] == '/'; }
 bool isPlainFolderName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
            name.find('\0') == std::string::npos;
-}
-
-// GLib's reader reports a folder or a failed read as an error; the streams would throw.
-std::optional<std::string> contentsOf(const fs::path& file) {
-    gchar* bytes = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(file.c_str(), &bytes, &length, nullptr)) return std::nullopt;
-    std::string contents(bytes, length);
-    g_free(bytes);
-    return contents;
 }
 
 // None when there is no file, or one that does not hold an object.

@@ -12,6 +12,9 @@
 #include "child/shell.h"
 #include "hot-keys/hot-key-chords.h"
 #include "links/delivery-queue.h"
+#include "links/display-change.h"
+#include "links/focus-return.h"
+#include "links/url-intake.h"
 #include "menu-bar-app-menu/dock-preference.h"
 #include "menu-bar-app-menu/menu-lifecycle.h"
 #include "platform/descriptors.h"
@@ -21,6 +24,7 @@
 #include "platform/login-items.h"
 #include "platform/process.h"
 #include "platform/user-defaults.h"
+#include "quit-and-restart/quit-handling.h"
 #include "quit-and-restart/quit-state.h"
 #include "quit-and-restart/restart.h"
 #include "root-watch/root-watch.h"
@@ -63,6 +67,11 @@ std::shared_ptr<const MessageHandlers> messageHandlers() {
     handlers->menuUnavailable = showUnavailableMenu;
     handlers->setupQuitSenders = [](std::set<std::string> senders) {
         setupQuitListener = QuitListener{shellPid().value_or(0), std::move(senders)};
+    };
+    handlers->setupQuitSettled = [](bool restarting) { finishSettingsQuit("settled", restarting); };
+    handlers->focusReplies = [] { focusReturn().childReplies = true; };
+    handlers->urlReply = [](const std::string& url, std::optional<std::string> focus, std::optional<std::int32_t> panel) {
+        focusReturn().replied(url, focus, panel);
     };
     return handlers;
 }
@@ -147,7 +156,8 @@ int startTheHost(int argc, char** argv) {
     const std::string* log = config->runtimeValue("log");
     configureTheDeathLog(log ? std::optional<std::string>(*log) : std::nullopt, menuDirectory);
     const std::string* links = config->runtimeValue("links");
-    configureTheLinkLog(links ? std::filesystem::path(*links) : menuDirectory / "links.jsonl");
+    const std::filesystem::path linkLog = links ? std::filesystem::path(*links) : menuDirectory / "links.jsonl";
+    configureTheLinkLog(linkLog);
     configureTheMessages({config->piped && config->runtimeSays("front", "tell")});
     configureTheShell(shellSettingsOf(*config, environment, commandLine));
     configureTheRestart({config->identity, executablePath, argv0, commandLine});
@@ -161,8 +171,26 @@ int startTheHost(int argc, char** argv) {
     desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {
         if (change == platform::WorkspaceChange::activated) tellTheChildTheFront(application.bundleIdentifier);
     });
+
+    // Links in, focus back, quitting: the desktop's requests.
+    makeTheFocusReturn(linkLog);
+    const std::string* opens = config->runtimeValue("opens");
+    configureTheURLIntake({config->identity, config->schemes, config->linkExtension, linkFileBytes,
+                           config->fileExtension, config->fileLinkHead, config->linkRelayPrefix,
+                           opens ? std::optional<std::filesystem::path>(*opens) : std::nullopt});
+    const std::optional<std::string> displayChangeURL = displayChangeURLOf(bundle.info, config->schemes);
+    configureTheDisplayChange(displayChangeURL);
+    configureTheQuitHandling({bundle.directory, applicationNameOf(bundle.info, executableNameOf(argv0))});
     platform::DesktopHandlers desktopHandlers;
-    desktopHandlers.reopen = reopenTheMenuOrAskTheChild;
+    if (!config->schemes.empty()) desktopHandlers.getURL = openURL;
+    desktopHandlers.openURLs = openURLs;
+    if (!config->services.empty()) desktopHandlers.servicesRequest = openFiles;
+    if (displayChangeURL) desktopHandlers.displayReconfigured = displayReconfigured;
+    desktopHandlers.shouldTerminate = shouldTerminate;
+    desktopHandlers.reopen = [] {
+        focusReturn().reopened();
+        reopenTheMenuOrAskTheChild();
+    };
     desktop.setHandlers(desktopHandlers);
 
     // The status menu.

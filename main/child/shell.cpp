@@ -150,6 +150,7 @@ void followTheShellOut(const platform::ExitStatus& status) {
     failTheWaitingDeliveries("closed");  // no shell will come for them: say so, do not drop them
     removeTheShellsDeadSocket();
     if (quitting || settingsQuitAwaitingReply) {
+        if (settingsQuitAwaitingReply) platform::desktop().replyToApplicationShouldTerminate(true);
         HeldProcesses targets = theQuitTargetsAndTheHostsFamily();
         killEach(targets);
         return leaveTheHost(0);

@@ -63,6 +63,14 @@ std::vector<std::int32_t> descendantsOf(std::int32_t pid);
 // Whether process `pid` has a handler installed for `signalNumber` (its caught-signal mask).
 bool catchesSignal(int signalNumber, std::int32_t pid);
 
+// The kernel's path of the executable that process `pid` runs; none when it cannot be read
+// (the process is gone, belongs to someone else, or the path is 4,096 bytes or longer).
+std::optional<std::string> executablePathOf(std::int32_t pid);
+
+// The parent process id of `pid` as the kernel records it (0 above the first process); none
+// when the process table cannot tell.
+std::optional<std::int32_t> parentPidOf(std::int32_t pid);
+
 // kill(pid, 0): false only when no such process exists (ESRCH).
 bool processExists(std::int32_t pid);
 

@@ -216,6 +216,7 @@ bool SignalSource::active() const { return isLive(state_->core); }
 struct FdSource::State {
     int fd = -1;
     GIOCondition condition{};
+    bool nestedCalls = false;
     std::shared_ptr<Callback> ready;  // shared with every resumed core, which may outlive us
     CoreRef core;
 };
@@ -232,6 +233,19 @@ FdSource::~FdSource() { suspend(); }
 void FdSource::resume() {
     if (resumed() || state_->fd < 0) return;
     state_->core = watchFd(state_->fd, state_->condition, state_->ready, fireFdReady);
+    if (state_->nestedCalls) {
+        if (GSource* source = g_main_context_find_source_by_id(nullptr, state_->core->id)) {
+            g_source_set_can_recurse(source, TRUE);
+        }
+    }
+}
+
+void FdSource::allowNestedCalls() {
+    state_->nestedCalls = true;
+    if (resumed()) {
+        suspend();
+        resume();
+    }
 }
 
 void FdSource::suspend() { detach(state_->core); }

@@ -76,6 +76,9 @@ public:
     void resume();
     void suspend();
     bool resumed() const;
+    // Lets the callback run again from a nested turn of the loop started inside it (a reader
+    // that waits for an answer on its own descriptor).
+    void allowNestedCalls();
 
 private:
     struct State;

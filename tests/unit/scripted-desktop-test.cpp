@@ -384,6 +384,28 @@ TEST_F(ScriptedDesktopTest, AnAlertWaitsForItsAnswerWhileLaterEventsQueueBehindI
     EXPECT_EQ(order, (std::vector<std::string>{"answered 1", "demo://during"}));
 }
 
+TEST_F(ScriptedDesktopTest, AnAlertOpenedByADesktopEventHearsItsAnswerOnTheSameConnection) {
+    ASSERT_TRUE(connect()) << why;
+    int answer = -1;
+    DesktopHandlers handlers;
+    handlers.shouldTerminate = [&](const std::optional<CurrentEvent>&) {
+        answer = scripted->runModal({"Quit?", "", {"Quit", "Cancel"}});
+        return TerminateReply::cancel;
+    };
+    scripted->setHandlers(handlers);
+    // The answer comes later, while the loop turns inside the handler of the very line that
+    // opened the alert.
+    loop::Timer later;
+    later.startOnce(0.01, [&] { peer->send({{"event", "alert-answer"}, {"alert", 1}, {"button", 1}}); });
+    // Should the answer never be read, leaving ends the alert with its first button.
+    loop::Timer giveUp;
+    giveUp.startOnce(10, [&] { peer->hangUp(); });
+    peer->send({{"event", "quit"}, {"request", 1}});
+    ASSERT_TRUE(peer->sync());
+    EXPECT_EQ(answer, 1);
+    EXPECT_EQ(peer->latest("quit-reply").value()["answer"], "cancel");
+}
+
 TEST_F(ScriptedDesktopTest, AlertAnswersMustNameAnOpenAlertAndOneOfItsButtons) {
     ASSERT_TRUE(connect()) << why;
     peer->send({{"event", "alert-answer"}, {"alert", 1}, {"button", 2}});

@@ -11,6 +11,8 @@ namespace host::platform {
 
 LineChannel::LineChannel(int fd) : fd_(fd) {
     reading_ = std::make_unique<loop::FdSource>(fd_, loop::FdSource::Condition::readable, [this] { readAvailable(); });
+    // A handler may wait in a nested turn for an answer that arrives on this very descriptor.
+    reading_->allowNestedCalls();
     writing_ = std::make_unique<loop::FdSource>(fd_, loop::FdSource::Condition::writable, [this] { writeQueued(); });
 }
 

@@ -513,3 +513,24 @@ bool spawnDetached(const SpawnRequest& request, std::string* error) {
 }
 
 }  // namespace host::platform
+
+namespace host::platform {
+
+std::optional<std::string> executablePathOf(std::int32_t pid) {
+    if (pid <= 0) return std::nullopt;
+    char path[4096];
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    ssize_t length = readlink(link.c_str(), path, sizeof path);
+    // A full buffer may be a cut path.
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) return std::nullopt;
+    return std::string(path, static_cast<std::size_t>(length));
+}
+
+std::optional<std::int32_t> parentPidOf(std::int32_t pid) {
+    if (pid <= 0) return std::nullopt;
+    auto stat = statOf(pid);
+    if (!stat) return std::nullopt;
+    return stat->parentPid;
+}
+
+}  // namespace host::platform

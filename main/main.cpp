@@ -11,6 +11,8 @@
 #include "child/messages-to-the-child.h"
 #include "child/shell.h"
 #include "hot-keys/hot-key-chords.h"
+#include "control-socket/host-listener.h"
+#include "control-socket/host-requests.h"
 #include "links/delivery-queue.h"
 #include "links/display-change.h"
 #include "links/focus-return.h"
@@ -204,7 +206,8 @@ int startTheHost(int argc, char** argv) {
                       [resources](const std::string& key) {
                           return platform::localizedString(resources, key, platform::desktop().preferredLanguages());
                       },
-                      nullptr});
+                      [menuDirectory] { listenForTheHost(menuDirectory / "menu.sock"); }});
+    configureTheHostRequests({config->schemes, linkFileBytes});
 
     listen();
     watch();

@@ -116,11 +116,19 @@ protected:
         writeShellScript(fixture,
                          "trap 'echo term >> shell-events; exit 0' TERM\n"
                          "printf '%s\\n' '{\"setupQuitSenders\": [\"org.example.settings\"]}'\n"
+                         // A menu after the senders: once the desktop sees it, the host has the senders.
+                         "printf '%s\\n' '{\"menu\": [{\"title\": \"Ready\"}]}'\n"
                          "echo up >> shell-events\n"
                          "while IFS= read -r line; do\n"
                          "  printf '%s\\n' \"$line\" >> received\n"
                          "  case \"$line\" in *setupQuit*) " + answer + ";; esac\n"
-                         "done\n");
+                         "done\n",
+                         {{"menu", "child"}});
+    }
+    bool sendersAreKnown(DesktopSession& session) {
+        return session.waitFor("status-items", [](const Json& state) {
+            return !state["items"].empty() && desktop::findItem(state["items"][0]["menu"], "Ready");
+        }).has_value();
     }
     std::vector<Json> setupQuitRecords() { return recordsOf(log(), "setup-quit"); }
 };
@@ -129,8 +137,7 @@ TEST_F(SettingsQuit, TheShellSettlesAQuitFromItsSettingsApplication) {
     writeSettlingShell("printf '%s\\n' '{\"setupQuit\": \"settled\", \"restarting\": true}'; exit 0");
     DesktopSession session(fixture, {launchedApplication(90001, "org.example.settings")});
     ASSERT_TRUE(session.started()) << session.why();
-    ASSERT_TRUE(shellIsUp());
-    ASSERT_TRUE(session.sync());
+    ASSERT_TRUE(sendersAreKnown(session));
     ASSERT_TRUE(session.send("quit", {{"request", 3}, {"sender", 90001}}));
     EXPECT_TRUE(quitReply(session, 3, "later"));
     EXPECT_EQ(session.host().waitForTheEnd(), 0);
@@ -147,8 +154,7 @@ TEST_F(SettingsQuit, AShellThatDoesNotAnswerIsEndedAfterASecond) {
     writeSettlingShell(":");
     DesktopSession session(fixture, {launchedApplication(90001, "org.example.settings")});
     ASSERT_TRUE(session.started()) << session.why();
-    ASSERT_TRUE(shellIsUp());
-    ASSERT_TRUE(session.sync());
+    ASSERT_TRUE(sendersAreKnown(session));
     ASSERT_TRUE(session.send("quit", {{"request", 4}, {"sender", 90001}}));
     ASSERT_TRUE(session.send("quit", {{"request", 5}, {"sender", 90001}}));
     EXPECT_TRUE(quitReply(session, 4, "later"));

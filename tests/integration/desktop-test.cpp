@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <sstream>
 
 #include "desktop-session.h"
 
@@ -14,12 +13,7 @@ namespace {
 class Desktop : public ::testing::Test {
 protected:
     fs::path file(const std::string& name) const { return fixture.root() / name; }
-    std::vector<Json> receivedByTheShell() const {
-        std::vector<Json> lines;
-        std::istringstream in(readText(file("received")));
-        for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line, nullptr, false));
-        return lines;
-    }
+    std::vector<Json> receivedByTheShell() const { return recordsOf(file("received")); }
     // A shell that keeps every line the host sends it.
     void writeRecordingShell(Json runtime = Json::object()) {
         writeShellScript(fixture, "exec cat > received\n", std::move(runtime));

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <sstream>
 
 #include "desktop-session.h"
 
@@ -15,12 +14,7 @@ namespace {
 class StatusMenu : public ::testing::Test {
 protected:
     fs::path file(const std::string& name) const { return fixture.root() / name; }
-    std::vector<Json> receivedByTheShell() const {
-        std::vector<Json> lines;
-        std::istringstream in(readText(file("received")));
-        for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line, nullptr, false));
-        return lines;
-    }
+    std::vector<Json> receivedByTheShell() const { return recordsOf(file("received")); }
     bool shellReceived(const Json& message) const {
         return RunningHost::eventually([&] {
             for (const Json& line : receivedByTheShell()) {

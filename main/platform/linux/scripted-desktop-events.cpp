@@ -24,6 +24,26 @@ std::optional<std::vector<std::string>> stringsMember(const Json& event, const c
     return list->get<std::vector<std::string>>();
 }
 
+// Every element of a list read by `parse`; none when the list is missing or one element is bad.
+template <typename Parse>
+auto everyOf(const Json* list, Parse parse) -> std::optional<std::vector<typename decltype(parse(Json()))::value_type>> {
+    if (!list) return std::nullopt;
+    std::vector<typename decltype(parse(Json()))::value_type> all;
+    for (const Json& entry : *list) {
+        auto parsed = parse(entry);
+        if (!parsed) return std::nullopt;
+        all.push_back(std::move(*parsed));
+    }
+    return all;
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> chordOf(const Json& value) {
+    auto code = uint32Member(value, "code");
+    auto modifiers = uint32Member(value, "modifiers");
+    if (!code || !modifiers) return std::nullopt;
+    return std::make_pair(*code, *modifiers);
+}
+
 Json requestOf(const Json& event) {
     auto found = event.find("request");
     return found == event.end() ? Json(nullptr) : *found;
@@ -77,14 +97,7 @@ void ScriptedDesktop::takeEvent(const Json& event) {
 // While an alert waits, or events wait behind one, later events queue in order.
 bool ScriptedDesktop::deferring() const { return !openAlerts_.empty() || !deferredEvents_.empty(); }
 
-void ScriptedDesktop::postTheDeferredEvents() {
-    if (deferredRunPosted_) return;
-    deferredRunPosted_ = true;
-    std::weak_ptr<bool> alive = alive_;
-    loop::postToTheMainQueue([this, alive] {
-        if (auto still = alive.lock(); still && *still) runDeferredEvents();
-    });
-}
+void ScriptedDesktop::postTheDeferredEvents() { postOnce(deferredRunPosted_, &ScriptedDesktop::runDeferredEvents); }
 
 void ScriptedDesktop::runDeferredEvents() {
     deferredRunPosted_ = false;
@@ -107,27 +120,11 @@ bool ScriptedDesktop::takeStateEvent(const std::string& name, const Json& event)
     } else if (name == "unhidden") {
         takePidEvent(WorkspaceChange::unhidden, event);
     } else if (name == "windows") {
-        const Json* list = arrayMember(event, "windows");
-        std::vector<OnScreenWindow> windows;
-        for (const Json& entry : list ? *list : Json::array()) {
-            if (auto window = windowOf(entry)) windows.push_back(*window);
-        }
-        if (!list || windows.size() != list->size()) {
-            sendError("windows: a list of {\"pid\", \"layer\", \"bounds\"} is needed");
-        } else {
-            windows_ = std::move(windows);
-        }
+        if (auto windows = everyOf(arrayMember(event, "windows"), windowOf)) windows_ = std::move(*windows);
+        else sendError("windows: a list of {\"pid\", \"layer\", \"bounds\"} is needed");
     } else if (name == "screens") {
-        const Json* list = arrayMember(event, "screens");
-        std::vector<Rect> screens;
-        for (const Json& entry : list ? *list : Json::array()) {
-            if (auto rect = rectOf(entry)) screens.push_back(*rect);
-        }
-        if (!list || screens.size() != list->size()) {
-            sendError("screens: a list of rectangles is needed");
-        } else {
-            screens_ = std::move(screens);
-        }
+        if (auto screens = everyOf(arrayMember(event, "screens"), rectOf)) screens_ = std::move(*screens);
+        else sendError("screens: a list of rectangles is needed");
     } else if (name == "mouse") {
         auto x = numberMember(event, "x");
         auto y = numberMember(event, "y");
@@ -143,15 +140,8 @@ bool ScriptedDesktop::takeStateEvent(const std::string& name, const Json& event)
         if (auto languages = stringsMember(event, "languages")) languages_ = std::move(*languages);
         else sendError("languages: a list of strings is needed");
     } else if (name == "hot-keys-taken") {
-        const Json* list = arrayMember(event, "chords");
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> chords;
-        for (const Json& chord : list ? *list : Json::array()) {
-            auto code = uint32Member(chord, "code");
-            auto modifiers = uint32Member(chord, "modifiers");
-            if (code && modifiers) chords.emplace_back(*code, *modifiers);
-        }
-        if (!list || chords.size() != list->size()) sendError("hot-keys-taken: a list of {\"code\", \"modifiers\"} is needed");
-        else takenChords_ = std::move(chords);
+        if (auto chords = everyOf(arrayMember(event, "chords"), chordOf)) takenChords_ = std::move(*chords);
+        else sendError("hot-keys-taken: a list of {\"code\", \"modifiers\"} is needed");
     } else if (name == "refuse") {
         refusesPolicyChanges_ = boolMember(event, "activationPolicy").value_or(false);
     } else {

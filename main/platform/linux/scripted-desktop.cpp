@@ -158,11 +158,17 @@ void ScriptedDesktop::unregisterHotKey(std::uint64_t reference) {
 }
 
 void ScriptedDesktop::modelChanged() {
-    if (!connected() || flushPosted_) return;
-    flushPosted_ = true;
+    if (connected()) postOnce(flushPosted_, &ScriptedDesktop::flushChanges);
+}
+
+// One queued run of `work` however often it is asked for before it runs; none after the
+// desktop is gone.
+void ScriptedDesktop::postOnce(bool& posted, void (ScriptedDesktop::*work)()) {
+    if (posted) return;
+    posted = true;
     std::weak_ptr<bool> alive = alive_;
-    loop::postToTheMainQueue([this, alive] {
-        if (auto still = alive.lock(); still && *still) flushChanges();
+    loop::postToTheMainQueue([this, alive, work] {
+        if (auto still = alive.lock(); still && *still) (this->*work)();
     });
 }
 

@@ -85,6 +85,7 @@ private:
     void sendError(const std::string& message);
     void flushChanges();
     void sendIfChanged(const Json& state, std::string& last);
+    void postOnce(bool& posted, void (ScriptedDesktop::*work)());
     void postTheDeferredEvents();
     void runDeferredEvents();
     bool deferring() const;

@@ -44,10 +44,13 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> chordOf(const Json& value
     return std::make_pair(*code, *modifiers);
 }
 
-Json requestOf(const Json& event) {
-    auto found = event.find("request");
+// Any JSON value the desktop gave under `key`, passed back as it came; null when absent.
+Json echoed(const Json& event, const char* key) {
+    auto found = event.find(key);
     return found == event.end() ? Json(nullptr) : *found;
 }
+
+Json requestOf(const Json& event) { return echoed(event, "request"); }
 
 }  // namespace
 
@@ -223,8 +226,7 @@ bool ScriptedDesktop::takeActionEvent(const std::string& name, const Json& event
         takeHotKey(event);
     } else if (name == "ping") {
         flushChanges();
-        auto id = event.find("id");
-        send({{"state", "pong"}, {"id", id == event.end() ? Json(nullptr) : *id}});
+        send({{"state", "pong"}, {"id", echoed(event, "id")}});
     } else {
         return false;
     }

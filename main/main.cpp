@@ -10,7 +10,9 @@
 #include "child/death-log.h"
 #include "child/messages-to-the-child.h"
 #include "child/shell.h"
+#include "hot-keys/child-hot-keys.h"
 #include "hot-keys/hot-key-chords.h"
+#include "hot-keys/hot-key-owner.h"
 #include "control-socket/host-listener.h"
 #include "control-socket/host-requests.h"
 #include "links/delivery-queue.h"
@@ -29,6 +31,7 @@
 #include "quit-and-restart/quit-handling.h"
 #include "quit-and-restart/quit-state.h"
 #include "quit-and-restart/restart.h"
+#include "remote-sessions/remote-machines.h"
 #include "root-watch/root-watch.h"
 #include "start-up/bundle.h"
 #include "start-up/child-environment.h"
@@ -72,6 +75,9 @@ std::shared_ptr<const MessageHandlers> messageHandlers() {
     };
     handlers->setupQuitSettled = [](bool restarting) { finishSettingsQuit("settled", restarting); };
     handlers->focusReplies = [] { focusReturn().childReplies = true; };
+    handlers->hotKeys = [](const Json& rows) {
+        if (ChildHotKeys* hotKeys = childHotKeys()) hotKeys->take(rows);
+    };
     handlers->urlReply = [](const std::string& url, std::optional<std::string> focus, std::optional<std::int32_t> panel) {
         focusReturn().replied(url, focus, panel);
     };
@@ -126,6 +132,7 @@ int startTheHost(int argc, char** argv) {
         finish(answerTheLogin(commandLine, bundle.identifier, launchAgentPlists(bundle.directory), *items));
     }
     std::vector<HotKey> declaredHotKeys = declaredHotKeysOf(infoValue(bundle, hotKeysKey));
+    configureTheRemoteMachines(remoteMachinesOf(infoValue(bundle, remoteMachinesKey), platform::homeDirectory()));
     if (firstArgumentIs(commandLine, hotKeyPlanFlag)) finish(planTheHotKeys(commandLine, declaredHotKeys));
     if (firstArgumentIs(commandLine, badgePlanFlag)) {
         platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE), "", bundle.directory.string());
@@ -211,6 +218,14 @@ int startTheHost(int argc, char** argv) {
 
     listen();
     watch();
+
+    // Hot keys: the bundle's own, then the shell's.
+    if (config->piped && !declaredHotKeys.empty()) {
+        const bool iso = desktop.keyboardLayoutType() == platform::KeyboardLayout::iso;
+        makeTheHotKeyOwner({declaredHotKeys, menuDirectory / activationFileName,
+                            iso ? isoTopLeftKeyCode : ansiTopLeftKeyCode});
+    }
+    if (config->piped && config->runtimeSays("hotkeys", "child")) makeTheChildHotKeys();
 
     // The root: the host leaves with it (unless it is pid 1).
     configureTheRootWatch({environment.rootWaitSeconds, menuDirectory / "awaiting-root.json", 3});

@@ -24,6 +24,14 @@ inline constexpr const char* publishedKeyPrefix = "key:";
 inline constexpr const char* publishedActionPrefix = "action:";
 inline constexpr std::int32_t unsupportedHotKeyStatus = -50;
 inline constexpr std::int32_t unregisteredHotKeyStatus = -1;
+// A four-character code such as 'WkHK', as the hot key service spells signatures.
+constexpr std::uint32_t signatureOf(const char (&text)[5]) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(text[0])) << 24 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(text[1])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(text[2])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(text[3]));
+}
+
 inline constexpr std::uint32_t isoTopLeftKeyCode = 10;   // kVK_ISO_Section
 inline constexpr std::uint32_t ansiTopLeftKeyCode = 50;  // kVK_ANSI_Grave
 

@@ -104,7 +104,9 @@ public:
     // Shows the menu at a location in screen coordinates; the delegate hears of the opening.
     virtual void popUp(Menu& menu, Point location) = 0;
 
-    virtual HotKeyRegistration registerHotKey(std::uint32_t code, std::uint32_t modifiers, HotKeyId id) = 0;
+    // `options` go to the system unchanged.
+    virtual HotKeyRegistration registerHotKey(std::uint32_t code, std::uint32_t modifiers, HotKeyId id,
+                                              std::uint32_t options) = 0;
     virtual void unregisterHotKey(std::uint64_t reference) = 0;
     virtual KeyboardLayout keyboardLayoutType() const = 0;
 

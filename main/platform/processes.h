@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,14 @@ std::optional<std::string> executablePathOf(std::int32_t pid);
 // The parent process id of `pid` as the kernel records it (0 above the first process); none
 // when the process table cannot tell.
 std::optional<std::int32_t> parentPidOf(std::int32_t pid);
+
+// Whether process `pid` holds a TCP socket, IPv4 or IPv6, in the established state; false when
+// its descriptors or the kernel's connection tables cannot be read.
+bool hasAnEstablishedTCPConnection(std::int32_t pid);
+
+// Linux only, exposed for tests: the socket inodes in the established state in the text of a
+// /proc/net/tcp or /proc/net/tcp6 table.
+std::set<std::uint64_t> establishedSocketInodesOf(const std::string& tableText);
 
 // kill(pid, 0): false only when no such process exists (ESRCH).
 bool processExists(std::int32_t pid);

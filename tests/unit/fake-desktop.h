@@ -74,7 +74,7 @@ public:
     host::platform::BadgePanel& badgePanel() override { return badgePanel_; }
     host::platform::Point mouseLocation() const override { return {}; }
     void popUp(host::platform::Menu&, host::platform::Point) override {}
-    host::platform::HotKeyRegistration registerHotKey(std::uint32_t, std::uint32_t, host::platform::HotKeyId) override {
+    host::platform::HotKeyRegistration registerHotKey(std::uint32_t, std::uint32_t, host::platform::HotKeyId, std::uint32_t) override {
         return {0, 1};
     }
     void unregisterHotKey(std::uint64_t) override {}

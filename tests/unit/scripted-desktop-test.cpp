@@ -331,12 +331,12 @@ TEST_F(ScriptedDesktopTest, HotKeysRegisterUnlessTakenAndPressesGoDownTheHandler
     ASSERT_TRUE(connect({{{"event", "hot-keys-taken"}, {"chords", {{{"code", 1}, {"modifiers", 256}}}}}})) << why;
     const HotKeyId declared{0x576b484b, 0};  // 'WkHK'
     const HotKeyId child{0x576b434b, 3};     // 'WkCK'
-    EXPECT_EQ(scripted->registerHotKey(1, 256, declared).status, HOT_KEY_EXISTS_STATUS);
-    auto first = scripted->registerHotKey(2, 256, declared);
+    EXPECT_EQ(scripted->registerHotKey(1, 256, declared, 0).status, HOT_KEY_EXISTS_STATUS);
+    auto first = scripted->registerHotKey(2, 256, declared, 0);
     EXPECT_EQ(first.status, 0);
     EXPECT_NE(first.reference, 0u);
-    EXPECT_EQ(scripted->registerHotKey(2, 256, child).status, HOT_KEY_EXISTS_STATUS);
-    auto second = scripted->registerHotKey(3, 768, child);
+    EXPECT_EQ(scripted->registerHotKey(2, 256, child, 0).status, HOT_KEY_EXISTS_STATUS);
+    auto second = scripted->registerHotKey(3, 768, child, 0);
     ASSERT_EQ(second.status, 0);
 
     std::vector<std::string> heard;
@@ -362,7 +362,7 @@ TEST_F(ScriptedDesktopTest, HotKeysRegisterUnlessTakenAndPressesGoDownTheHandler
     ASSERT_TRUE(peer->sync());
     EXPECT_EQ(peer->latest("hot-keys").value()["registered"].size(), 1u);
     // The chord is free again.
-    EXPECT_EQ(scripted->registerHotKey(2, 256, declared).status, 0);
+    EXPECT_EQ(scripted->registerHotKey(2, 256, declared, 0).status, 0);
 }
 
 TEST_F(ScriptedDesktopTest, AnAlertWaitsForItsAnswerWhileLaterEventsQueueBehindIt) {

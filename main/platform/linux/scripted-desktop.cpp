@@ -140,7 +140,8 @@ void ScriptedDesktop::popUp(Menu& menu, Point location) {
     send({{"state", "pop-up"}, {"x", location.x}, {"y", location.y}, {"menu", menuJson(menu)}});
 }
 
-HotKeyRegistration ScriptedDesktop::registerHotKey(std::uint32_t code, std::uint32_t modifiers, HotKeyId id) {
+HotKeyRegistration ScriptedDesktop::registerHotKey(std::uint32_t code, std::uint32_t modifiers, HotKeyId id,
+                                                   std::uint32_t options) {
     const std::pair<std::uint32_t, std::uint32_t> chord{code, modifiers};
     bool taken = std::find(takenChords_.begin(), takenChords_.end(), chord) != takenChords_.end();
     for (const auto& [reference, registration] : hotKeys_) {
@@ -148,7 +149,7 @@ HotKeyRegistration ScriptedDesktop::registerHotKey(std::uint32_t code, std::uint
     }
     if (taken) return {HOT_KEY_EXISTS_STATUS, 0};
     const std::uint64_t reference = ++lastHotKeyReference_;
-    hotKeys_[reference] = Registration{code, modifiers, id};
+    hotKeys_[reference] = Registration{code, modifiers, id, options};
     modelChanged();
     return {0, reference};
 }
@@ -184,7 +185,8 @@ void ScriptedDesktop::flushChanges() {
         registered.push_back({{"code", registration.code},
                               {"modifiers", registration.modifiers},
                               {"signature", fourCharacterText(registration.id.signature)},
-                              {"id", registration.id.id}});
+                              {"id", registration.id.id},
+                              {"options", registration.options}});
     }
     sendIfChanged({{"state", "hot-keys"}, {"registered", std::move(registered)}}, lastHotKeys_);
     sendIfChanged(badgePanelJson(badgePanel_), lastBadge_);

@@ -48,7 +48,8 @@ public:
     BadgePanel& badgePanel() override { return badgePanel_; }
     Point mouseLocation() const override { return mouse_; }
     void popUp(Menu& menu, Point location) override;
-    HotKeyRegistration registerHotKey(std::uint32_t code, std::uint32_t modifiers, HotKeyId id) override;
+    HotKeyRegistration registerHotKey(std::uint32_t code, std::uint32_t modifiers, HotKeyId id,
+                                      std::uint32_t options) override;
     void unregisterHotKey(std::uint64_t reference) override;
     KeyboardLayout keyboardLayoutType() const override { return layout_; }
     std::vector<OnScreenWindow> onScreenWindows() const override { return windows_; }
@@ -63,6 +64,7 @@ private:
         std::uint32_t code;
         std::uint32_t modifiers;
         HotKeyId id;
+        std::uint32_t options;
     };
 
     void takeLine(const std::string& line);

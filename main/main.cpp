@@ -21,6 +21,7 @@
 #include "links/url-intake.h"
 #include "menu-bar-app-menu/dock-preference.h"
 #include "menu-bar-app-menu/menu-lifecycle.h"
+#include "panels/panel-host.h"
 #include "platform/descriptors.h"
 #include "platform/desktop-connection.h"
 #include "platform/desktop.h"
@@ -39,6 +40,7 @@
 #include "start-up/tool-modes.h"
 #include "support/event-loop.h"
 #include "updates/update-choices.h"
+#include "updates/updater.h"
 
 namespace host {
 namespace {
@@ -81,6 +83,7 @@ std::shared_ptr<const MessageHandlers> messageHandlers() {
     handlers->urlReply = [](const std::string& url, std::optional<std::string> focus, std::optional<std::int32_t> panel) {
         focusReturn().replied(url, focus, panel);
     };
+    handlers->panel = [](const Json& panel) { panelHost().call(panel); };
     return handlers;
 }
 
@@ -98,7 +101,7 @@ SignalHandlers signalHandlers() {
     handlers.swap = askForAShellSwap;
     handlers.reopenHeard = theChildHearsReopen;
     handlers.menuAsked = reopenTheMenuOrAskTheChild;
-    handlers.updateCheckAsked = [] {};  // nothing to check without an update feed
+    handlers.updateCheckAsked = checkForUpdatesFromTheShell;
     return handlers;
 }
 
@@ -113,6 +116,7 @@ ShellSettings shellSettingsOf(const RuntimeConfiguration& config, const ChildEnv
     settings.recognised = {config.piped && config.runtimeSays("panel", "host"),
                            config.piped && config.runtimeSays("hotkeys", "child"), config.drawsTheChildsMenu};
     settings.handlers = messageHandlers();
+    if (settings.recognised.hostsTheChildsPanel) settings.ended = [] { panelHost().closeAll(); };
     if (const std::string* socket = config.runtimeValue("socket")) settings.socketPath = *socket;
     settings.hostedByItsParent = environment.hostedByItsParent;
     return settings;
@@ -204,8 +208,9 @@ int startTheHost(int argc, char** argv) {
 
     // The status menu.
     const bool hosted = environment.hostedByItsParent;
-    configureTheDockPreference({hosted, platform::UserDefaults::fileFor(config->identity, std::getenv("XDG_CONFIG_HOME"),
-                                                                        std::getenv("HOME"))});
+    const std::filesystem::path userDefaults =
+        platform::UserDefaults::fileFor(config->identity, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    configureTheDockPreference({hosted, userDefaults});
     std::filesystem::path resources = bundle.directory / "Contents" / "Resources";
     makeTheMenuOwner({config->drawsTheChildsMenu, hosted,
                       config->drawsTheChildsMenu && config->runtimeSays("opened", "tell"), config->identity,
@@ -215,6 +220,15 @@ int startTheHost(int argc, char** argv) {
                       },
                       [menuDirectory] { listenForTheHost(menuDirectory / "menu.sock"); }});
     configureTheHostRequests({config->schemes, linkFileBytes});
+
+    // Panels and updates share the views library, loaded on first need.
+    makeThePanelHost(viewsPathOf(environment.environment, bundle.directory));
+    const Json& build = infoValue(bundle, "CFBundleVersion");
+    configureTheUpdates({updateFeedOf(bundle.info, config->frozen.has_value()), updateChoicesOf(config->runtimeObject),
+                         menuAttributionOf(config->runtimeObject),
+                         speaksTurkishIn(platform::desktop().preferredLanguages()),
+                         build.is_string() ? build.get<std::string>() : "", userDefaults, panelHost().viewsPath(),
+                         [](const std::string& symbol, std::string* error) { return panelHost().entry(symbol, error); }});
 
     listen();
     watch();
@@ -240,6 +254,7 @@ int startTheHost(int argc, char** argv) {
             platform::exitNow(71);
         }
         tellTheChildTheFront(platform::desktop().frontApplicationIdentifier());
+        loop::postToTheMainQueue(startTheUpdaterOfTheFeed);
     }
     loop::runTheMainLoop();
     return 0;

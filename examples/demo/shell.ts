@@ -1,5 +1,6 @@
 // The demo app's logic: a menu with a header, a row that changes each time the menu opens, a
-// submenu, a submenu read from a file, the Dock row, answers to picks and replies to URLs. It
+// submenu, a submenu read from a file, the Dock row, a panel drawn by the views library, the
+// update channels the host switches, answers to picks and replies to URLs. It
 // talks JSON lines with the host on stdin/stdout; anything else it prints reaches the host's own
 // output unchanged.
 
@@ -41,6 +42,10 @@ function rows(): Row[] {
     { id: "count", title: `Picks so far: ${picks}`, parent: "more", enabled: true },
     { id: "host.show-in-dock", title: "Show in Dock", parent: "more", enabled: true },
     { id: "recent", title: "Recent", submenu: true, enabled: true, submenuFile: recentFile, submenuSelectionMark: " ✓" },
+    { id: "note", title: "Show a note", enabled: true, symbol: "doc" },
+    { id: "channels", title: "Update channel", submenu: true, enabled: true },
+    { id: "channel.stable", title: "Stable", parent: "channels", enabled: true },
+    { id: "channel.beta", title: "Beta", parent: "channels", enabled: true },
     { kind: "separator" },
     { id: "quit", title: "Quit Demo", enabled: true, key: "⌘Q" },
   ];
@@ -50,12 +55,24 @@ function publish(): void {
   send({ menu: rows() });
 }
 
+// The views library draws the panel; its answer comes back as {"act": text}.
+function showTheNote(): void {
+  const look = { title: "Hello from the demo", text: `You have picked ${picks} rows.`, act: "note: OK" };
+  send({ panel: { name: "note", call: "open", look: JSON.stringify(look) } });
+}
+
 function answerPick(id: string, title: string): void {
   lastPick = title || id;
   picks += 1;
   console.log(`picked ${id} (${title})`);
   if (id === "quit") process.exit(0);
+  if (id === "note") showTheNote();
   publish();
+}
+
+function answerPanel(action: string): void {
+  console.log(`panel action: ${action}`);
+  send({ panel: { name: "note", call: "close" } });
 }
 
 function answerURL(url: string): void {
@@ -76,6 +93,7 @@ function handle(line: string): void {
   }
   else if (typeof message.url === "string") answerURL(message.url);
   else if (typeof message.front === "string") console.log(`front application: ${message.front}`);
+  else if (typeof message.act === "string") answerPanel(message.act);
   else if (message.opened === true) {
     opens += 1;
     publish();

@@ -73,6 +73,7 @@ void swapInAFreshShell(std::int32_t oldPid, bool diedOfTheSwapSignal);
 void followTheShellOut(const platform::ExitStatus& status);
 
 void decideAfterTheShellEnded(std::int32_t pid, platform::ExitStatus status) {
+    if (settings.ended) settings.ended();
     if (leavingTheHost()) return;
     bool diedOfTheSwapSignal = status.signaled && status.code == SHELL_SWAP_SIGNAL;
     bool swapWanted = swapping || diedOfTheSwapSignal;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,8 @@ struct ShellSettings {
     std::shared_ptr<const MessageHandlers> handlers;
     std::optional<std::string> socketPath;  // the shell's own socket, cleared when dead
     bool hostedByItsParent = false;
+    // Told first, on the main thread, each time a shell has ended (the panels close then).
+    std::function<void()> ended;
 };
 void configureTheShell(ShellSettings settings);
 

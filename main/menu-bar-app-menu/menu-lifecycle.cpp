@@ -7,6 +7,8 @@
 #include "child/shell.h"
 #include "menu-bar-app-menu/dock-preference.h"
 #include "platform/desktop.h"
+#include "updates/update-rows.h"
+#include "updates/updater.h"
 
 namespace host {
 namespace {
@@ -32,14 +34,21 @@ std::optional<std::string> dockTitleOf(const Json& rows) {
     return std::nullopt;
 }
 
+// The host's rows after the shell's: the update rows when there is a feed, the dock row's mark
+// when the shell offers the dock row.
 std::optional<MenuFooter> footerFor(const std::optional<std::string>& dockTitle, bool firstDraw) {
-    if (!dockTitle) return std::nullopt;
+    const bool updates = hasAnUpdateFeed();
+    if (!updates && !dockTitle) return std::nullopt;
     MenuFooter footer;
-    footer.append = [dockTitle, firstDraw](platform::Menu& menu, MenuOwner&) {
-        if (firstDraw && theDockIsChosen()) showInTheDock(true);
-        paintTheDockPreference(menu, *dockTitle);
+    footer.append = [dockTitle, firstDraw, updates](platform::Menu& menu, MenuOwner& target) {
+        if (firstDraw && dockTitle && theDockIsChosen()) showInTheDock(true);
+        if (updates) appendTheUpdaterRows(menu, target.pickAction());
+        if (dockTitle) paintTheDockPreference(menu, *dockTitle);
     };
-    footer.refresh = [dockTitle](platform::Menu& menu, MenuOwner&) { paintTheDockPreference(menu, *dockTitle); };
+    footer.refresh = [dockTitle, updates](platform::Menu& menu, MenuOwner& target) {
+        if (updates) refreshTheUpdaterRows(menu, target.pickAction());
+        if (dockTitle) paintTheDockPreference(menu, *dockTitle);
+    };
     return footer;
 }
 
@@ -73,7 +82,7 @@ void makeTheMenuOwner(MenuSettings menuSettings) {
 MenuOwner& menuOwner() { return *owner; }
 
 void routeTheMenuPick(const std::string& id, const std::string& title) {
-    if (pickTheDockPreference(id)) return;
+    if (pickTheDockPreference(id) || pickedTheUpdaterRow(id)) return;
     yieldToTheChild();
     sendMenuPickToTheChild(id, title, std::nullopt);
 }

@@ -94,12 +94,15 @@ void Menu::setTitle(std::string title) {
     changed();
 }
 
-MenuItem& Menu::addItem(std::shared_ptr<MenuItem> item) {
+MenuItem& Menu::addItem(std::shared_ptr<MenuItem> item) { return insertItem(std::move(item), items_.size()); }
+
+MenuItem& Menu::insertItem(std::shared_ptr<MenuItem> item, std::size_t index) {
     if (item->menu_) item->menu_->removeItem(*item);
     item->menu_ = this;
-    items_.push_back(std::move(item));
+    MenuItem& placed = *item;
+    items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(std::min(index, items_.size())), std::move(item));
     changed();
-    return *items_.back();
+    return placed;
 }
 
 void Menu::removeItem(const MenuItem& item) {

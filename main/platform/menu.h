@@ -3,6 +3,7 @@
 // is rebuilt. Main thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -107,6 +108,8 @@ public:
 
     // An item belongs to one menu at a time: adding it takes it out of its former menu.
     MenuItem& addItem(std::shared_ptr<MenuItem> item);
+    // The same, placed at `index` (at the end when past it).
+    MenuItem& insertItem(std::shared_ptr<MenuItem> item, std::size_t index);
     void removeItem(const MenuItem& item);
     void removeAllItems();
 

@@ -159,6 +159,9 @@ void postToTheMainQueue(Callback work) {
     g_idle_add_full(G_PRIORITY_DEFAULT, runQueuedWork, nullptr, nullptr);
 }
 
+// On Linux the main thread's id is the process id.
+bool onTheMainThread() { return gettid() == getpid(); }
+
 struct Timer::State {
     CoreRef core;
 

@@ -25,6 +25,9 @@ void runTheLoopUntil(const std::function<bool()>& done);
 // Queues work to run once on the main loop, after the work already queued. Thread-safe.
 void postToTheMainQueue(Callback work);
 
+// Whether the caller runs on the process's main thread, the one that runs the loop. Thread-safe.
+bool onTheMainThread();
+
 // A one-shot or repeating timer. Starting a started timer restarts it.
 class Timer {
 public:

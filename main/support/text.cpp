@@ -50,4 +50,22 @@ std::optional<std::vector<std::string>> charactersOf(std::string_view text) {
     return characters;
 }
 
+bool isLettersAndUnderscores(std::string_view text) {
+    const auto length = static_cast<gssize>(text.size());
+    if (!g_utf8_validate(text.data(), length, nullptr)) return false;
+    const char* end = text.data() + text.size();
+    for (const char* p = text.data(); p < end; p = g_utf8_next_char(p)) {
+        const gunichar c = g_utf8_get_char(p);
+        if (c != '_' && !g_unichar_isalpha(c)) return false;
+    }
+    return true;
+}
+
+std::string withInvalidUTF8Repaired(std::string_view text) {
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    std::string copy(valid);
+    g_free(valid);
+    return copy;
+}
+
 }  // namespace host

@@ -23,6 +23,7 @@ public:
     std::set<std::int32_t> refusing;           // pids that refuse to activate
     std::vector<std::string> activations;      // "yield <pid>", "activate <pid>"
     std::vector<std::string> openedBySystem;
+    std::vector<host::platform::Alert> alerts;  // shown, each answered with its first button
 
     static std::int32_t hostPid() { return host::platform::ownPid(); }
 
@@ -81,7 +82,10 @@ public:
     host::platform::KeyboardLayout keyboardLayoutType() const override { return host::platform::KeyboardLayout::ansi; }
     std::vector<host::platform::OnScreenWindow> onScreenWindows() const override { return windows; }
     std::vector<host::platform::Rect> screens() const override { return {{0, 0, 1440, 900}}; }
-    int runModal(const host::platform::Alert&) override { return 0; }
+    int runModal(const host::platform::Alert& alert) override {
+        alerts.push_back(alert);
+        return 0;
+    }
     std::vector<std::string> preferredLanguages() const override { return {}; }
     void replyToApplicationShouldTerminate(bool) override {}
 

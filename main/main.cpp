@@ -6,7 +6,9 @@
 #include <iterator>
 #include <string>
 
+#include "apps-watch/apps-watch.h"
 #include "badges/badge-geometry.h"
+#include "badges/badge-overlay.h"
 #include "child/death-log.h"
 #include "child/messages-to-the-child.h"
 #include "child/shell.h"
@@ -75,6 +77,8 @@ std::shared_ptr<const MessageHandlers> messageHandlers() {
     handlers->urlReply = [](const std::string& url, std::optional<std::string> focus, std::optional<std::int32_t> panel) {
         focusReturn().replied(url, focus, panel);
     };
+    handlers->badge = [](const Badge& badge) { badgeOwner().show(badge); };
+    handlers->watchApps = [] { appsWatch().start(); };
     return handlers;
 }
 
@@ -209,8 +213,10 @@ int startTheHost(int argc, char** argv) {
                       [menuDirectory] { listenForTheHost(menuDirectory / "menu.sock"); }});
     configureTheHostRequests({config->schemes, linkFileBytes});
 
+    makeTheBadgeOwner();
     listen();
     watch();
+    makeTheAppsWatch();
 
     // The root: the host leaves with it (unless it is pid 1).
     configureTheRootWatch({environment.rootWaitSeconds, menuDirectory / "awaiting-root.json", 3});

@@ -6,7 +6,9 @@
 #include <iterator>
 #include <string>
 
+#include "apps-watch/apps-watch.h"
 #include "badges/badge-geometry.h"
+#include "badges/badge-overlay.h"
 #include "child/death-log.h"
 #include "child/messages-to-the-child.h"
 #include "child/shell.h"
@@ -84,6 +86,8 @@ std::shared_ptr<const MessageHandlers> messageHandlers() {
         focusReturn().replied(url, focus, panel);
     };
     handlers->panel = [](const Json& panel) { panelHost().call(panel); };
+    handlers->badge = [](const Badge& badge) { badgeOwner().show(badge); };
+    handlers->watchApps = [] { appsWatch().start(); };
     return handlers;
 }
 
@@ -221,6 +225,15 @@ int startTheHost(int argc, char** argv) {
                       [menuDirectory] { listenForTheHost(menuDirectory / "menu.sock"); }});
     configureTheHostRequests({config->schemes, linkFileBytes});
 
+    listen();
+    watch();
+
+    // Hot keys, panels and updates, the shell's hot keys, the apps watch and badges.
+    if (config->piped && !declaredHotKeys.empty()) {
+        const bool iso = desktop.keyboardLayoutType() == platform::KeyboardLayout::iso;
+        makeTheHotKeyOwner({declaredHotKeys, menuDirectory / activationFileName,
+                            iso ? isoTopLeftKeyCode : ansiTopLeftKeyCode});
+    }
     // Panels and updates share the views library, loaded on first need.
     makeThePanelHost(viewsPathOf(environment.environment, bundle.directory));
     const Json& build = infoValue(bundle, "CFBundleVersion");
@@ -229,17 +242,9 @@ int startTheHost(int argc, char** argv) {
                          speaksTurkishIn(platform::desktop().preferredLanguages()),
                          build.is_string() ? build.get<std::string>() : "", userDefaults, panelHost().viewsPath(),
                          [](const std::string& symbol, std::string* error) { return panelHost().entry(symbol, error); }});
-
-    listen();
-    watch();
-
-    // Hot keys: the bundle's own, then the shell's.
-    if (config->piped && !declaredHotKeys.empty()) {
-        const bool iso = desktop.keyboardLayoutType() == platform::KeyboardLayout::iso;
-        makeTheHotKeyOwner({declaredHotKeys, menuDirectory / activationFileName,
-                            iso ? isoTopLeftKeyCode : ansiTopLeftKeyCode});
-    }
     if (config->piped && config->runtimeSays("hotkeys", "child")) makeTheChildHotKeys();
+    makeTheAppsWatch();
+    makeTheBadgeOwner();
 
     // The root: the host leaves with it (unless it is pid 1).
     configureTheRootWatch({environment.rootWaitSeconds, menuDirectory / "awaiting-root.json", 3});

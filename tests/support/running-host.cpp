@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -212,6 +213,28 @@ void writeShellScript(const BundleFixture& fixture, const std::string& script, J
     Json runtime = {{"bun", "/bin/sh"}, {"shell", shell.string()}};
     runtime.update(extraRuntime);
     fixture.writeRuntime("demo-runtime.json", runtime);
+}
+
+namespace {
+
+std::string quotedForSh(const fs::path& path) { return "'" + path.string() + "'"; }
+
+}  // namespace
+
+// tail follows the file from its start, so lines appended before the shell starts are not lost.
+void writeRelayShell(const BundleFixture& fixture, Json extraRuntime) {
+    const std::string messages = quotedForSh(fixture.root() / "to-shell");
+    writeShellScript(fixture,
+                     ": >> " + messages + "\n"
+                     "tail -n +1 -f " + messages + " &\n"
+                     "exec cat > " + quotedForSh(fixture.root() / "received") + "\n",
+                     std::move(extraRuntime));
+}
+
+void tellTheHostAsTheShell(const BundleFixture& fixture, const std::vector<Json>& messages) {
+    std::string lines;
+    for (const Json& message : messages) lines += message.dump() + "\n";
+    std::ofstream(fixture.root() / "to-shell", std::ios::app) << lines;
 }
 
 fs::path supportFolder(const BundleFixture& fixture) {

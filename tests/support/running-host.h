@@ -70,6 +70,13 @@ std::vector<Json> recordsOf(const fs::path& file, const std::string& kind);
 void writeShellScript(const BundleFixture& fixture, const std::string& script, Json extraRuntime = Json::object(),
                       bool piped = true);
 
+// A shell the test speaks through: it writes, as its own output, every line the test appends
+// with tellTheHostAsTheShell(), and keeps every line the host sends it in "received" in the
+// fixture's folder.
+void writeRelayShell(const BundleFixture& fixture, Json extraRuntime = Json::object());
+// Appends messages, one line each, for the relay shell to pass to the host.
+void tellTheHostAsTheShell(const BundleFixture& fixture, const std::vector<Json>& messages);
+
 // Support folder of the fixture's app: $XDG_DATA_HOME/app.example.demo.
 fs::path supportFolder(const BundleFixture& fixture);
 

@@ -1,5 +1,5 @@
-// A desktop held in memory for unit tests: applications, the front one, windows, and a list
-// of the activations the host asked for. Installed for one test's lifetime.
+// A desktop held in memory for unit tests: applications, the front one, windows and screens,
+// and a list of the activations the host asked for. Installed for one test's lifetime.
 #pragma once
 
 #include <algorithm>
@@ -20,6 +20,8 @@ public:
     std::vector<RunningApplication> applications;
     std::optional<std::int32_t> front;
     std::vector<host::platform::OnScreenWindow> windows;
+    std::vector<host::platform::Rect> screenFrames{{0, 0, 1440, 900}};  // the primary first
+    int windowLevel = 25;                      // the status window level
     std::set<std::int32_t> refusing;           // pids that refuse to activate
     std::vector<std::string> activations;      // "yield <pid>", "activate <pid>"
     std::vector<std::string> openedBySystem;
@@ -38,6 +40,10 @@ public:
             tellTheWorkspaceObservers(host::platform::WorkspaceChange::activated, *application);
         }
         if (pid == hostPid()) tellTheHostBecameActive();
+    }
+    // Hidden, unhidden: the state changes only in the notification.
+    void announce(host::platform::WorkspaceChange change, std::int32_t pid) {
+        if (auto application = runningApplication(pid)) tellTheWorkspaceObservers(change, *application);
     }
     void terminate(std::int32_t pid) {
         auto application = runningApplication(pid);
@@ -81,7 +87,8 @@ public:
     void unregisterHotKey(std::uint64_t) override {}
     host::platform::KeyboardLayout keyboardLayoutType() const override { return host::platform::KeyboardLayout::ansi; }
     std::vector<host::platform::OnScreenWindow> onScreenWindows() const override { return windows; }
-    std::vector<host::platform::Rect> screens() const override { return {{0, 0, 1440, 900}}; }
+    int statusWindowLevel() const override { return windowLevel; }
+    std::vector<host::platform::Rect> screens() const override { return screenFrames; }
     int runModal(const host::platform::Alert& alert) override {
         alerts.push_back(alert);
         return 0;

@@ -177,6 +177,16 @@ bool Peer::sendEvent(const Json& event) {
     return writeAll(dumpOf(event) + "\n");
 }
 
+bool Peer::sendEvents(const std::vector<Json>& events) {
+    if (!connected()) return fail("not connected");
+    std::string lines;
+    for (const Json& event : events) {
+        if (!event.is_object()) return fail("an event is a JSON object: " + excerpt(dumpOf(event)));
+        lines += dumpOf(event) + "\n";
+    }
+    return writeAll(lines);
+}
+
 bool Peer::send(const std::string& name, const Json& fields) {
     Json event = fields.is_object() ? fields : Json::object();
     event["event"] = name;

@@ -47,6 +47,8 @@ public:
     // Sends one event as one line. False when it could not be written whole; a host that does
     // not read for a while or has gone ends the connection.
     bool sendEvent(const Json& event);
+    // Sends several events in one write, so the host most likely reads them as one burst.
+    bool sendEvents(const std::vector<Json>& events);
     // {"event": name} with `fields` added.
     bool send(const std::string& name, const Json& fields = Json::object());
     bool ready();  // {"event": "ready", "version": 1}

@@ -4,15 +4,13 @@
 // bridge routes.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
 
 #include "desktop-session.h"
+#include "loopback-connection.h"
 
 using namespace testing_support;
 
@@ -66,12 +64,7 @@ protected:
         fixture.writeInfo(info);
     }
 
-    std::vector<Json> receivedByTheShell() const {
-        std::vector<Json> lines;
-        std::istringstream in(readText(file("received")));
-        for (std::string line; std::getline(in, line);) lines.push_back(Json::parse(line, nullptr, false));
-        return lines;
-    }
+    std::vector<Json> receivedByTheShell() const { return recordsOf(file("received")); }
     // Waits for a line the shell received that `matches`.
     std::optional<Json> shellReceives(const std::function<bool(const Json&)>& matches) const {
         std::optional<Json> found;
@@ -341,22 +334,11 @@ TEST_F(RemoteHotKeys, ASessionClientYieldsOnlyWhileItHoldsAConnection) {
     ASSERT_TRUE(session.sync());
     ASSERT_TRUE(registrations(session, everyChord)) << "no connection, no session";
 
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const int served = accept(listener, nullptr, nullptr);
+    LoopbackConnection connection;
+    ASSERT_TRUE(connection.established());
     EXPECT_TRUE(registrations(session, routedChords)) << "the session check sees the connection";
 
-    close(client);
-    close(served);
-    close(listener);
+    connection.close();
     EXPECT_TRUE(registrations(session, everyChord)) << "and sees it go";
 }
 

@@ -2,13 +2,11 @@
 // and the live-connection check against a real loopback connection.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "bundle-fixture.h"
 #include "fake-desktop.h"
+#include "loopback-connection.h"
 #include "hot-keys/child-hot-keys.h"
 #include "platform/processes.h"
 #include "remote-sessions/remote-machines.h"
@@ -84,26 +82,11 @@ TEST(ProcessSockets, TheTablesEstablishedEntriesAreFound) {
 // The process under test opens and closes a real connection to itself.
 TEST(ProcessSockets, ALoopbackConnectionIsSeenWhileItLasts) {
     const std::int32_t self = static_cast<std::int32_t>(getpid());
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 1), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    EXPECT_FALSE(platform::hasAnEstablishedTCPConnection(self)) << "a listening socket is no connection";
-
-    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const int served = accept(listener, nullptr, nullptr);
-    ASSERT_GE(served, 0);
+    EXPECT_FALSE(platform::hasAnEstablishedTCPConnection(self));
+    testing_support::LoopbackConnection connection;
+    ASSERT_TRUE(connection.established());
     EXPECT_TRUE(platform::hasAnEstablishedTCPConnection(self));
-
-    close(client);
-    close(served);
-    close(listener);
+    connection.close();
     EXPECT_FALSE(platform::hasAnEstablishedTCPConnection(self));
     EXPECT_FALSE(platform::hasAnEstablishedTCPConnection(0));
 }

@@ -1,12 +1,11 @@
 // A process's TCP connections: its socket descriptors under /proc/<pid>/fd matched against the
 // established entries of its network namespace's connection tables.
+#include "platform/files.h"
 #include "platform/processes.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <sstream>
 #include <string_view>
@@ -15,22 +14,6 @@ namespace host::platform {
 namespace {
 
 constexpr std::string_view establishedState = "01";  // TCP_ESTABLISHED, in hex
-
-std::optional<std::string> readWhole(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            close(fd);
-            return n == 0 ? std::optional(text) : std::nullopt;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-}
 
 // "socket:[12345]" gives 12345.
 std::optional<std::uint64_t> socketInodeOfLink(std::string_view link) {
@@ -86,7 +69,7 @@ bool hasAnEstablishedTCPConnection(std::int32_t pid) {
     if (sockets.empty()) return false;
     const std::string net = "/proc/" + std::to_string(pid) + "/net/";
     for (const char* table : {"tcp", "tcp6"}) {
-        const auto text = readWhole(net + table);
+        const auto text = contentsOf(net + table);
         if (!text) continue;
         for (std::uint64_t inode : establishedSocketInodesOf(*text)) {
             if (sockets.count(inode) > 0) return true;

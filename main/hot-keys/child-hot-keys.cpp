@@ -12,8 +12,6 @@ namespace {
 
 std::unique_ptr<ChildHotKeys> theChildHotKeys;
 
-std::optional<std::string> currentFront() { return platform::desktop().frontApplicationIdentifier(); }
-
 void armTheChildHotKeys(const std::optional<std::string>& front) {
     if (theChildHotKeys) theChildHotKeys->arm(front);
 }
@@ -54,7 +52,7 @@ ChildHotKeys::ChildHotKeys() {
     desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {
         if (change == platform::WorkspaceChange::activated) armTheChildHotKeys(application.bundleIdentifier);
     });
-    observeTheSessionChanges([] { armTheChildHotKeys(currentFront()); });
+    observeTheSessionChanges([] { armTheChildHotKeys(platform::desktop().frontApplicationIdentifier()); });
 }
 
 void ChildHotKeys::take(const Json& rows) {
@@ -63,7 +61,7 @@ void ChildHotKeys::take(const Json& rows) {
     rows_ = std::move(parsed);
     references_.assign(rows_.size(), std::nullopt);
     statuses_.assign(rows_.size(), unregisteredHotKeyStatus);
-    arm(currentFront());
+    arm(platform::desktop().frontApplicationIdentifier());
 }
 
 void ChildHotKeys::arm(const std::optional<std::string>& front) {
@@ -100,7 +98,7 @@ void ChildHotKeys::unregisterHotKey(std::size_t index, bool yielded) {
 void ChildHotKeys::fire(std::size_t index) {
     if (index >= rows_.size()) return;
     // Unlike a declared chord, the press does not yield activation to the shell.
-    if (!pressedOnTheRemote(rows_[index].key, currentFront())) deliver(rows_[index].url, "hotkey");
+    if (!pressedOnTheRemote(rows_[index].key)) deliver(rows_[index].url, "hotkey");
 }
 
 void ChildHotKeys::reportTheStatuses() const {

@@ -16,8 +16,6 @@ namespace {
 
 std::unique_ptr<HotKeyOwner> theOwner;
 
-std::optional<std::string> currentFront() { return platform::desktop().frontApplicationIdentifier(); }
-
 void armTheOwner(const std::optional<std::string>& front) {
     if (theOwner) theOwner->arm(front);
 }
@@ -38,8 +36,8 @@ HotKeyOwner::HotKeyOwner(HotKeyOwnerSettings settings) : settings_(std::move(set
     desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {
         if (change == platform::WorkspaceChange::activated) armTheOwner(application.bundleIdentifier);
     });
-    observeTheSessionChanges([] { armTheOwner(currentFront()); });
-    arm(currentFront());
+    observeTheSessionChanges([] { armTheOwner(platform::desktop().frontApplicationIdentifier()); });
+    arm(platform::desktop().frontApplicationIdentifier());
     watchTheRemoteConfiguration();
 }
 
@@ -99,7 +97,7 @@ void HotKeyOwner::publish() {
 void HotKeyOwner::fire(std::size_t index) {
     if (index >= settings_.declaredHotKeys.size()) return;
     const HotKey& hotKey = settings_.declaredHotKeys[index];
-    if (pressedOnTheRemote(hotKey.key, currentFront())) return;
+    if (pressedOnTheRemote(hotKey.key)) return;
     yieldToTheChild();
     deliver(hotKey.url, "hotkey");
 }
@@ -112,7 +110,7 @@ void HotKeyOwner::watchTheRemoteConfiguration() {
     configWatch_ = std::make_unique<loop::DirectoryWatch>(config->parent_path(), [this](const auto& names) {
         for (const std::string& name : names) {
             if (!isOwnActivationFile(name)) {
-                armTheOwner(currentFront());
+                armTheOwner(platform::desktop().frontApplicationIdentifier());
                 return;
             }
         }

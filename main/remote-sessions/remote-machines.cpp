@@ -152,8 +152,8 @@ bool keepsTheChord(const std::optional<std::string>& route) {
 }
 
 // A bridge that cannot be read at the press leaves the press here.
-bool pressedOnTheRemote(std::string_view key, const std::optional<std::string>& front) {
-    const auto route = remoteRouteOf(key, front);
+bool pressedOnTheRemote(std::string_view key) {
+    const auto route = remoteRouteOf(key, platform::desktop().frontApplicationIdentifier());
     if (!route || *route != pressOnTheRemoteRoute) return false;
     auto bridge = remoteBridge();
     if (!bridge) return false;

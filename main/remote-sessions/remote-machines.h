@@ -61,9 +61,9 @@ std::optional<std::string> remoteRouteOf(std::string_view key, const std::option
 // Whether a chord stays registered while the front yields: its route presses it there or here.
 bool keepsTheChord(const std::optional<std::string>& route);
 
-// When the bridge routes the chord to the remote machine, presses it there and answers true;
-// false when the press belongs here.
-bool pressedOnTheRemote(std::string_view key, const std::optional<std::string>& front);
+// When the bridge routes the chord to the remote machine with the current front application,
+// presses it there and answers true; false when the press belongs here.
+bool pressedOnTheRemote(std::string_view key);
 
 // Runs the bridge's press command for a chord without waiting for it; a launch failure is told
 // on standard error.

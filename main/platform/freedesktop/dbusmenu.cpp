@@ -232,6 +232,7 @@ DbusmenuExporter::Snapshot DbusmenuExporter::snapshotOfTheMenu() const {
     Node& root = snapshot[ROOT_ID];
     root.properties["children-display"] = bus::taken(stringValue("submenu"));
     if (Menu* menu = hooks_.root ? hooks_.root() : nullptr) addItems(snapshot, root, *menu, 0);
+    for (auto& [id, node] : snapshot) node.all = bus::taken(propertiesOf(node, {}));
     return snapshot;
 }
 
@@ -306,7 +307,9 @@ void DbusmenuExporter::announce(const Snapshot& before) {
 
 // Answering the panel
 
+// A floating value, or the snapshot's own (non-floating: a container takes a reference of its own).
 GVariant* DbusmenuExporter::propertiesOf(const Node& node, const std::set<std::string>& names) const {
+    if (names.empty() && node.all) return node.all.get();
     GVariantBuilder values;
     g_variant_builder_init(&values, G_VARIANT_TYPE("a{sv}"));
     for (const auto& [name, value] : node.properties) {

@@ -47,6 +47,7 @@ public:
 private:
     struct Node {
         std::map<std::string, bus::Variant> properties;
+        bus::Variant all;  // every property as one a{sv}, built once: most calls want them all
         std::vector<std::int32_t> children;
     };
     using Snapshot = std::map<std::int32_t, Node>;

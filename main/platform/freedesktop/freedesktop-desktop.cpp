@@ -47,16 +47,17 @@ FreedesktopDesktop::FreedesktopDesktop(FreedesktopHost host, const std::string& 
       windows_(windows ? std::move(windows) : headlessWindowSystem()) {
     if (sessionBus.empty()) sessionBusFailure_ = "DBUS_SESSION_BUS_ADDRESS is not set";
     else bus_->connection = bus::connectedTo(sessionBus, &sessionBusFailure_);
-    const bool application = !host_.identity.empty();
-    if (bus_->connection && application) {
+    if (bus_->connection && !host_.identity.empty()) {
         notifications_ = std::make_unique<Notifications>(bus_->connection.get(), host_.name, host_.identity);
     }
-    if (application) {
-        logind_ = std::make_unique<Logind>(host_.name, [this] {
-            perform([this] { quit(CurrentEvent{std::nullopt, SHUT_DOWN_REASON}); });
-        });
-    }
     listenToTheWindowSystem();
+}
+
+void FreedesktopDesktop::listenForShutdowns() {
+    if (logind_ || host_.identity.empty()) return;
+    logind_ = std::make_unique<Logind>(host_.name, [this] {
+        perform([this] { quit(CurrentEvent{std::nullopt, SHUT_DOWN_REASON}); });
+    });
 }
 
 FreedesktopDesktop::~FreedesktopDesktop() { *alive_ = false; }

@@ -44,6 +44,8 @@ public:
     bool ownTheApplicationName();
     // Hands URIs to the instance that holds the name, or activates it; false with the reason.
     bool handOver(const std::vector<std::string>& uris, std::string* why);
+    // Hears of shut-downs from logind on the system bus, from now on (an application's desktop).
+    void listenForShutdowns();
 
     std::vector<RunningApplication> runningApplications() const override;
     std::optional<RunningApplication> frontmostApplication() const override;

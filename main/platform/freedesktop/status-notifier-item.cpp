@@ -132,7 +132,12 @@ void StatusNotifierItem::show(const StatusItem& item) {
     // A named icon cannot carry the badge: a badged image is always the host's drawing.
     if (image && !badged) look.iconName = themedIconName(image->symbol).value_or("");
     std::string text = item.accessibilityLabel().empty() ? item.title() : item.accessibilityLabel();
-    look.pixmaps = renderedStatusIcon(text.empty() ? identity_.title : text, badged);
+    if (text.empty()) text = identity_.title;
+    if (drawnPixmaps_.empty() || drawnIcon_ != std::pair{text, badged}) {
+        drawnIcon_ = {text, badged};
+        drawnPixmaps_ = renderedStatusIcon(text, badged);
+    }
+    look.pixmaps = drawnPixmaps_;
     look.toolTip = item.toolTip().empty() ? identity_.title : item.toolTip();
     look.label = item.title();
     look.hasMenu = item.menu() != nullptr;

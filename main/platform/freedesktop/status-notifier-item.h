@@ -69,6 +69,9 @@ private:
     guint watch_ = 0;
     std::string failure_;
     Look look_;
+    // The drawing of the last icon asked for: its text, whether badged, and the pixmaps.
+    std::pair<std::string, bool> drawnIcon_;
+    std::vector<Pixmap> drawnPixmaps_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

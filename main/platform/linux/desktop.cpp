@@ -83,7 +83,10 @@ void connectTheSessionsDesktop(const DesktopHost& host, DesktopUse use) {
         useTheDesktop(headless(host));
         return;
     }
-    if (application) say("desktop: freedesktop (" + bus + "; " + display + ")\n");
+    if (application) {
+        say("desktop: freedesktop (" + bus + "; " + display + ")\n");
+        desktop->listenForShutdowns();
+    }
     useTheDesktop(std::move(desktop));
 }
 

@@ -75,7 +75,7 @@ void watcherCalled(GDBusConnection*, const gchar* sender, const gchar*, const gc
         g_variant_get(parameters, "(&s)", &service);
         std::string named = service;
         if (named.starts_with("/")) named = std::string(sender) + named;
-        static_cast<TestWatcher*>(watcher)->registered(named);
+        if (!static_cast<TestWatcher*>(watcher)->registered(named, invocation)) return;
     }
     g_dbus_method_invocation_return_value(invocation, nullptr);
 }
@@ -259,7 +259,7 @@ void BusConnection::forgetSignals() {
 
 // The watcher
 
-TestWatcher::TestWatcher(const std::string& address) : bus_(address) {
+TestWatcher::TestWatcher(const std::string& address, bool answers) : bus_(address), answers_(answers) {
     static GDBusInterfaceInfo* const interface = interfaceOf(WATCHER_XML);
     if (!bus_.get()) return;
     bus_.onItsThread([&] {
@@ -269,13 +269,17 @@ TestWatcher::TestWatcher(const std::string& address) : bus_(address) {
     started_ = object_ && bus_.ownName("org.kde.StatusNotifierWatcher");
 }
 
+// The calls held unanswered go with the connection: their callers hear it closed.
 TestWatcher::~TestWatcher() {
     if (object_) bus_.onItsThread([&] { g_dbus_connection_unregister_object(bus_.get(), object_); });
+    for (GDBusMethodInvocation* invocation : unanswered_) g_object_unref(invocation);
 }
 
-void TestWatcher::registered(const std::string& service) {
+bool TestWatcher::registered(const std::string& service, GDBusMethodInvocation* invocation) {
     std::lock_guard<std::mutex> guard(lock_);
     items_.push_back(service);
+    if (!answers_) unanswered_.push_back(invocation);  // the handler owns the call it does not answer
+    return answers_;
 }
 
 std::vector<std::string> TestWatcher::registered() {

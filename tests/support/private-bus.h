@@ -78,22 +78,26 @@ private:
     std::vector<guint> subscriptions_;
 };
 
-// org.kde.StatusNotifierWatcher as a panel runs it: it keeps the items that register.
+// org.kde.StatusNotifierWatcher as a panel runs it: it keeps the items that register. One that
+// does not answer holds each registration unanswered until it goes.
 class TestWatcher {
 public:
-    explicit TestWatcher(const std::string& address);
+    explicit TestWatcher(const std::string& address, bool answers = true);
     ~TestWatcher();
     bool started() const { return started_; }
     std::vector<std::string> registered();
 
-    void registered(const std::string& service);
+    // Whether the call is to be answered.
+    bool registered(const std::string& service, GDBusMethodInvocation* invocation);
 
 private:
     BusConnection bus_;
+    bool answers_;
     guint object_ = 0;
     bool started_ = false;
     std::mutex lock_;
     std::vector<std::string> items_;
+    std::vector<GDBusMethodInvocation*> unanswered_;
 };
 
 // org.freedesktop.Notifications: keeps every notification and answers as the test says.

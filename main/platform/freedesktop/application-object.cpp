@@ -128,7 +128,10 @@ std::optional<std::vector<std::string>> urisOfArguments(const std::vector<std::s
         } else if (!argument.empty() && std::filesystem::exists(argument, error)) {
             const std::string path = std::filesystem::absolute(argument, error).lexically_normal().string();
             gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-            if (!uri) return *why = argument, std::nullopt;
+            if (!uri) {
+                if (why) *why = argument;
+                return std::nullopt;
+            }
             uris.emplace_back(uri);
             g_free(uri);
         } else {

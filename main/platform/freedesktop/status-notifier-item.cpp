@@ -138,7 +138,9 @@ void StatusNotifierItem::show(const StatusItem& item) {
         drawnPixmaps_ = renderedStatusIcon(text, badged);
     }
     look.pixmaps = drawnPixmaps_;
-    look.toolTip = item.toolTip().empty() ? identity_.title : item.toolTip();
+    // The model's tooltip falls back to the label; a panel shows the application's name instead.
+    const bool ownToolTip = !item.toolTip().empty() && item.toolTip() != item.accessibilityLabel();
+    look.toolTip = ownToolTip ? item.toolTip() : identity_.title;
     look.label = item.title();
     look.hasMenu = item.menu() != nullptr;
     if (look == look_) return;

@@ -177,7 +177,8 @@ protected:
 
 TEST_F(Freedesktop, TheChoiceOfTheDesktopIsSaidOnStandardError) {
     writeShellScript(fixture, "exit 3\n");
-    const std::string noDisplay = "no X display: this host is built without X11";
+    // No DISPLAY reaches the host: whatever the window system says of that follows.
+    const std::string noDisplay = "no X display: ";
     struct Case {
         std::map<std::string, std::string> variables;
         std::string firstLine;
@@ -185,10 +186,10 @@ TEST_F(Freedesktop, TheChoiceOfTheDesktopIsSaidOnStandardError) {
         {{{"MENU_BAR_DESKTOP", "headless"}, {"DBUS_SESSION_BUS_ADDRESS", bus.address()}},
          "desktop: headless (MENU_BAR_DESKTOP=headless)"},
         {{{"MENU_BAR_DESKTOP", ""}},
-         "desktop: headless (no session bus: DBUS_SESSION_BUS_ADDRESS is not set; " + noDisplay + ")"},
+         "desktop: headless (no session bus: DBUS_SESSION_BUS_ADDRESS is not set; " + noDisplay},
         {{{"MENU_BAR_DESKTOP", ""}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (fixture.root() / "none").string()}},
          "desktop: headless (no session bus: "},
-        {environment(), "desktop: freedesktop (session bus " + bus.address() + "; " + noDisplay + ")"},
+        {environment(), "desktop: freedesktop (session bus " + bus.address() + "; " + noDisplay},
     };
     for (const auto& [variables, firstLine] : cases) {
         RunningHost run(fixture, {}, variables);

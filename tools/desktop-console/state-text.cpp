@@ -23,6 +23,7 @@ std::string numberText(const Json& line, const std::string& name) {
 
 // A four-character code such as a hot key's signature, as its characters when printable.
 std::string codeText(const Json& line, const std::string& name) {
+    if (std::string text = textOf(line, name); !text.empty()) return "'" + text + "'";
     auto code = integerOf(line, name);
     if (!code || *code < 0 || *code > 0xffffffff) return numberText(line, name);
     std::string characters;

@@ -38,6 +38,8 @@
 #include "root-watch/root-watch.h"
 #include "start-up/bundle.h"
 #include "start-up/child-environment.h"
+#include "start-up/host-help.h"
+#include "start-up/new-app.h"
 #include "start-up/signals.h"
 #include "start-up/tool-modes.h"
 #include "support/event-loop.h"
@@ -65,6 +67,17 @@ const Json& infoValue(const Bundle& bundle, const char* key) {
     static const Json absent;
     auto found = bundle.info.find(key);
     return found == bundle.info.end() ? absent : *found;
+}
+
+// Bun from the PATH, else the copy the source tree's setup pinned.
+NewAppParts newAppPartsOf(const std::filesystem::path& executablePath) {
+    const char* path = std::getenv("PATH");
+    auto bun = programOnThePath("bun", path ? path : "");
+    if (!bun) {
+        if (auto tools = hostFolder(executablePath, "bin", ".tools/node_modules/.bin", "bun"))
+            if (platform::isExecutableFile(*tools / "bun")) bun = *tools / "bun";
+    }
+    return NewAppParts{executablePath, kitFolder(executablePath), bun};
 }
 
 // The messages this host acts on so far; the others are recognised and dropped.
@@ -134,6 +147,13 @@ int startTheHost(int argc, char** argv) {
     std::string executablePath = platform::ownExecutablePath(argv0).string();
     Bundle bundle = bundleOfExecutable(executablePath);
 
+    // The host's own help, and a new app: these need no bundle.
+    if (commandLine == Arguments{hostVersionFlag}) finish(ToolResult{hostVersion() + "\n", "", 0});
+    const bool insideABundle = isInsideABundle(executablePath);
+    if (commandLine == Arguments{hostHelpFlag} || (commandLine.empty() && !insideABundle))
+        finish(ToolResult{hostUsage(documentsFolder(executablePath)), "", 0});
+    if (firstArgumentIs(commandLine, newAppFlag)) finish(createTheNewApp(commandLine, newAppPartsOf(executablePath)));
+
     if (commandLine == Arguments{publishMenuFlag}) finish(publishTheMenuFromStdin(standardInput()));
     if (firstArgumentIs(commandLine, loginFlag)) {
         auto items = platform::launchAgentLoginItems(bundle.directory, platform::autostartDirectory());
@@ -166,6 +186,7 @@ int startTheHost(int argc, char** argv) {
     std::filesystem::path home = platform::homeDirectory();
     auto config = readTheRuntime(bundle, *bundle.identifier, *runtimeFile, home, &why);
     if (!config) unavailable(why);
+    if (auto warning = pipelessWarningOf(*config)) platform::say(*warning);
 
     // The shell's environment.
     ChildEnvironmentInputs inputs{platform::ownEnvironment(), platform::ownPid(), bornUnder, config->prefix,

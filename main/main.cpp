@@ -159,11 +159,20 @@ int startTheHost(int argc, char** argv) {
         auto items = platform::launchAgentLoginItems(bundle.directory, platform::autostartDirectory());
         finish(answerTheLogin(commandLine, bundle.identifier, launchAgentPlists(bundle.directory), *items));
     }
+    if (firstArgumentIs(commandLine, desktopEntryFlag)) {
+        std::optional<platform::DesktopEntry> entry;
+        if (bundle.identifier) {
+            entry = platform::DesktopEntry{*bundle.identifier, desktopNameOf(bundle), executablePath,
+                                           schemesOf(bundle.info)};
+        }
+        finish(answerTheDesktopEntry(commandLine, entry));
+    }
     std::vector<HotKey> declaredHotKeys = declaredHotKeysOf(infoValue(bundle, hotKeysKey));
     configureTheRemoteMachines(remoteMachinesOf(infoValue(bundle, remoteMachinesKey), platform::homeDirectory()));
     if (firstArgumentIs(commandLine, hotKeyPlanFlag)) finish(planTheHotKeys(commandLine, declaredHotKeys));
     if (firstArgumentIs(commandLine, badgePlanFlag)) {
-        platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE), "", bundle.directory.string());
+        platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE),
+                                    {"", bundle.directory.string(), desktopNameOf(bundle)}, platform::DesktopUse::tool);
         finish(planTheBadge(commandLine, platform::desktop().onScreenWindows()));
     }
 
@@ -201,9 +210,11 @@ int startTheHost(int argc, char** argv) {
     configureTheRestart({config->identity, executablePath, argv0, commandLine});
     makeChild();
 
-    // The desktop: the application starts without a Dock icon or menu bar.
-    platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE), config->identity,
-                                bundle.directory.string());
+    // The desktop: the application starts without a Dock icon or menu bar. When it already runs
+    // on this desktop, this instance hands its arguments over and leaves.
+    platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE),
+                                {config->identity, bundle.directory.string(), desktopNameOf(bundle)});
+    if (auto status = platform::handOverToTheRunningInstance(commandLine)) platform::exitNow(*status);
     platform::Desktop& desktop = platform::desktop();
     desktop.setActivationPolicy(platform::ActivationPolicy::prohibited);
     desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {

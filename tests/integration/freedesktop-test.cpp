@@ -219,7 +219,7 @@ TEST_F(Freedesktop, TheStatusItemRegistersAndShowsTheDemosRows) {
 
     const std::pair<const char*, std::string> item[] = {
         {"Category", "ApplicationStatus"}, {"Id", "app.example.demo"}, {"Title", "Demo Display"},
-        {"Status", "Active"}, {"IconName", ""}, {"Menu", "/MenuBar"}, {"XAyatanaLabel", ""}, {"XAyatanaLabelGuide", ""},
+        {"Status", "Active"}, {"IconName", ""}, {"Menu", "/MenuBar"}, {"XAyatanaLabel", "Demo"}, {"XAyatanaLabelGuide", "Demo"},
     };
     for (const auto& [property, expected] : item) EXPECT_EQ(itemText(property), expected) << property;
     auto menuFlag = panel->property(itemName(), "/StatusNotifierItem", ITEM_INTERFACE, "ItemIsMenu");

@@ -141,7 +141,7 @@ void StatusNotifierItem::show(const StatusItem& item) {
     // The model's tooltip falls back to the label; a panel shows the application's name instead.
     const bool ownToolTip = !item.toolTip().empty() && item.toolTip() != item.accessibilityLabel();
     look.toolTip = ownToolTip ? item.toolTip() : identity_.title;
-    look.label = item.title();
+    look.label = item.accessibilityLabel();
     look.hasMenu = item.menu() != nullptr;
     if (look == look_) return;
     const Look before = std::exchange(look_, std::move(look));

@@ -132,6 +132,22 @@ TEST(DispatchOf, RulesAreTriedInOrder) {
     });
 }
 
+std::string nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+// Too deep a value is refused before it is built, so its line passes through like any line that
+// is no message; brackets inside strings do not count.
+TEST(DispatchOf, ValuesNestedPastTheLimitPassThrough) {
+    const std::string text = std::string(600, '[') + "\\\"" + std::string(600, '{');
+    expectOutcomes({
+        {R"({"menu":[{"title":)" + nested(200000) + "}]}", passes},
+        {R"({"menu":[{"title":)" + nested(JSON_NESTING_LIMIT - 2) + "}]}", passes},
+        {R"({"menu":[{"title":)" + nested(JSON_NESTING_LIMIT - 3) + "}]}", "menu [{\"title\":" +
+                                                                            nested(JSON_NESTING_LIMIT - 3) + "}] 0 none [current] [menu]"},
+        {R"({"menuUnavailable":")" + text + "\"}", "unavailable " + std::string(600, '[') + "\"" +
+                                                      std::string(600, '{') + " [current]"},
+    });
+}
+
 // A ChildOutput whose posts wait for run(), for a shell that is current while `current` holds.
 struct Output {
     Calls calls;

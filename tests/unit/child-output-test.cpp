@@ -187,6 +187,22 @@ TEST(ChildOutput, PassesOtherLinesByteForByteAndFramesAlikeHoweverReadsAreCut) {
     }
 }
 
+// A line too long to be a message goes out as it comes, unchanged; what is held stays bounded.
+TEST(ChildOutput, ALineTooLongForAMessagePassesThroughBeforeItsEnd) {
+    const std::string longLine = "{\"watch\":\"apps\",\"x\":\"" + std::string(LONGEST_CHILD_MESSAGE, 'x') + "\"}\n";
+    const std::string stream = "{\"popUp\":true}\n" + longLine + "{\"focus\":\"replies\"}\nrest";
+    Output shell;
+    std::size_t mostPending = 0;
+    for (std::size_t at = 0; at < stream.size(); at += 65536) {
+        shell.output.take(std::string_view(stream).substr(at, 65536), &shell.passed);
+        mostPending = std::max(mostPending, shell.output.pending().size());
+    }
+    EXPECT_LE(mostPending, LONGEST_CHILD_MESSAGE);
+    EXPECT_TRUE(shell.passed == longLine) << "passed " << shell.passed.size() << " bytes";
+    EXPECT_EQ(shell.run(), (Calls{"pop up", "focus replies"}));
+    EXPECT_EQ(shell.output.pending(), "rest");
+}
+
 TEST(ChildOutput, SwappedOutShellKeepsOnlyMessagesForAnyShell) {
     Output shell;
     shell.output.take("{\"menu\":[]}\n{\"badge\":{\"pid\":5}}\n{\"setupQuit\":\"settled\"}\n"

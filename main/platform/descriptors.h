@@ -33,6 +33,10 @@ Written writeSome(int fd, std::string_view bytes);
 
 void makeNonBlocking(int fd);
 
+// How many bytes written into a pipe its reader has not taken out yet, asked of either end; none
+// when the descriptor cannot tell.
+std::optional<std::size_t> unreadBytes(int fd);
+
 // Appends one whole line to a file (created when missing); false when it was not all written.
 bool appendToFile(const std::filesystem::path& file, std::string_view bytes);
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +59,12 @@ Written writeSome(int fd, std::string_view bytes) {
 void makeNonBlocking(int fd) {
     int flags = fcntl(fd, F_GETFL);
     if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+std::optional<std::size_t> unreadBytes(int fd) {
+    int count = 0;
+    if (ioctl(fd, FIONREAD, &count) != 0 || count < 0) return std::nullopt;
+    return static_cast<std::size_t>(count);
 }
 
 bool appendToFile(const std::filesystem::path& file, std::string_view bytes) {

@@ -83,7 +83,7 @@ void ChildInbox::drain() {
         written_ += written.bytes;
         if (row.sent < row.bytes.size()) continue;
         held_ -= row.bytes.size();
-        unread_.push_back(Unread{written_, std::move(row.settled)});
+        if (row.settled) unread_.push_back(Unread{written_, std::move(row.settled)});  // only a sender who asked is followed
         rows_.pop_front();
     }
     if (rows_.empty() && waker_) waker_->suspend();

@@ -10,7 +10,8 @@
 namespace host::platform {
 
 // Removes a socket file that nobody listens on. Only a socket file is ever removed, and only
-// when a connection is refused: a live socket, or any other kind of file, stays.
+// when a connection is refused: a live socket, busy or not, or any other kind of file, stays.
+// Never blocks.
 void removeDeadSocket(const std::string& path);
 
 // The longest path a socket address holds, its terminating zero not counted.

@@ -26,12 +26,14 @@ sockaddr* generic(sockaddr_un& address) { return reinterpret_cast<sockaddr*>(&ad
 
 std::size_t longestSocketPath() { return sizeof(sockaddr_un::sun_path) - 1; }
 
+// The probe never waits: a live listener whose backlog is full answers a non-blocking connect
+// with EAGAIN at once, where a blocking one would wait for it for good.
 void removeDeadSocket(const std::string& path) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return;
     sockaddr_un address;
     if (!addressOf(path, address)) return;
-    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (probe < 0) return;
     bool refused = connect(probe, generic(address), sizeof address) != 0 && errno == ECONNREFUSED;
     close(probe);

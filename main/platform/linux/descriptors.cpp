@@ -12,6 +12,9 @@
 namespace host::platform {
 namespace {
 
+// How long an exiting process waits for its last messages to reach standard error.
+constexpr double EXIT_FLUSH_SECONDS = 1;
+
 bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
 bool awaitReady(int fd, short events) {
@@ -76,7 +79,10 @@ bool appendToFile(const std::filesystem::path& file, std::string_view bytes) {
     return written;
 }
 
-void exitNow(int status) { _exit(status); }
+void exitNow(int status) {
+    flushTheStandardError(EXIT_FLUSH_SECONDS);
+    _exit(status);
+}
 
 void restoreTheDefaultTermination() {
     std::signal(SIGTERM, SIG_DFL);

@@ -44,8 +44,10 @@ void makeNonBlocking(int fd);
 // when the descriptor cannot tell.
 std::optional<std::size_t> unreadBytes(int fd);
 
-// Appends one whole line to a file (created when missing); false when it was not all written.
-bool appendToFile(const std::filesystem::path& file, std::string_view bytes);
+// Appends one whole line to a log file, created for the owner alone (0600) when missing. A
+// symbolic link in the file's place is never followed: someone else may have planted it.
+enum class Appended { written, failed, symbolicLink };
+Appended appendToFile(const std::filesystem::path& file, std::string_view bytes);
 
 // Ends the process at once: other threads may still run, so no destructors or flushes, but for
 // the messages on standard error, waited for a moment.

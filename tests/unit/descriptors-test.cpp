@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,9 +12,15 @@
 #include <string>
 #include <thread>
 
+#include "bundle-fixture.h"
+#include "child/death-log.h"
 #include "platform/descriptors.h"
+#include "platform/sockets.h"
 
 using namespace host;
+using testing_support::readText;
+using testing_support::TemporaryFolder;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -86,6 +93,56 @@ TEST(StandardError, SayingNeverWaitsForAReaderAndTheNewestMessagesSurvive) {
     EXPECT_EQ(last, messages - 1);
     EXPECT_GT(dropped, 0);
     EXPECT_EQ(lines + dropped, messages);
+}
+
+unsigned modeOf(const fs::path& file) {
+    struct stat info {};
+    return lstat(file.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Under a umask that takes nothing away, the folders the host makes, its logs and its control
+// socket are still its user's alone.
+TEST(HostFiles, OnlyTheOwnerReachesThemWhateverTheUmask) {
+    TemporaryFolder folder;
+    const fs::path support = folder.path() / "data" / "app.example.demo";
+    const mode_t previous = umask(0);
+    const bool appended = append({{"kind", "test"}}, support / "shell.jsonl");
+    const int listener = platform::listenAt((support / "menu.sock").string(), 1);
+    umask(previous);
+    EXPECT_TRUE(appended);
+    EXPECT_GE(listener, 0);
+    const std::pair<fs::path, unsigned> expected[] = {
+        {folder.path() / "data", 0700}, {support, 0700}, {support / "shell.jsonl", 0600}, {support / "menu.sock", 0600}};
+    for (const auto& [file, mode] : expected) EXPECT_EQ(modeOf(file), mode) << file;
+    if (listener >= 0) platform::closeSocket(listener);
+}
+
+// Someone planted a link where a log goes, to a file of theirs or to one not made yet: the host
+// writes through neither, and says so once.
+TEST(HostFiles, ALogsPlaceTakenByASymbolicLinkIsNotWrittenThrough) {
+    TemporaryFolder folder;
+    const fs::path log = folder.path() / "links.jsonl", theirs = folder.path() / "theirs";
+    const fs::path unmade = folder.path() / "unmade";
+    testing_support::writeText(theirs, "");
+    fs::create_symlink(theirs, log);
+    fs::create_symlink(unmade, folder.path() / "shell.jsonl");
+    int error[2];
+    ASSERT_EQ(pipe2(error, O_CLOEXEC), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(error[1], platform::standardError);
+        const bool anyWritten = append({{"url", "demo://a"}}, log) || append({{"url", "demo://b"}}, log) ||
+                                append({{"kind", "k"}}, folder.path() / "shell.jsonl");
+        platform::exitNow(anyWritten ? 1 : 0);
+    }
+    close(error[1]);
+    const std::string said = readUntilEnd(error[0]);
+    close(error[0]);
+    EXPECT_EQ(statusWithin(child, 20), 0);
+    EXPECT_EQ(said, "log not written: " + log.string() + " is a symbolic link\n" + "log not written: " +
+                        (folder.path() / "shell.jsonl").string() + " is a symbolic link\n");
+    EXPECT_EQ(readText(theirs), "");
+    EXPECT_FALSE(fs::exists(unmade));
 }
 
 }  // namespace

@@ -70,13 +70,13 @@ std::optional<std::size_t> unreadBytes(int fd) {
     return static_cast<std::size_t>(count);
 }
 
-bool appendToFile(const std::filesystem::path& file, std::string_view bytes) {
+Appended appendToFile(const std::filesystem::path& file, std::string_view bytes) {
     // O_APPEND writes the line at the end in one piece, even with other writers.
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return errno == ELOOP ? Appended::symbolicLink : Appended::failed;
     bool written = writeAll(fd, bytes);
     ::close(fd);
-    return written;
+    return written ? Appended::written : Appended::failed;
 }
 
 void exitNow(int status) {

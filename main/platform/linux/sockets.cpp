@@ -46,7 +46,9 @@ int listenAt(const std::string& path, int backlog) {
     // Close-on-exec keeps the shell from holding the socket open after the host has gone.
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    if (bind(fd, generic(address), sizeof address) != 0 || listen(fd, backlog) != 0) {
+    // The socket file takes the socket's mode (less the umask) when it is bound: the owner alone
+    // may connect, whatever the umask.
+    if (fchmod(fd, 0600) != 0 || bind(fd, generic(address), sizeof address) != 0 || listen(fd, backlog) != 0) {
         close(fd);
         return -1;
     }

@@ -150,6 +150,22 @@ TEST_F(SettingsQuit, TheShellSettlesAQuitFromItsSettingsApplication) {
     EXPECT_TRUE(recordsOf(log(), "quit-confirmed").empty()) << "a restarting settle leaves the ending to the shell";
 }
 
+// The shell settles and says it restarts, but stays: the grace timer ends the host, and the quit
+// that waits is answered as when the shell leaves by itself.
+TEST_F(SettingsQuit, TheGraceTimerAnswersTheQuitThatWaits) {
+    writeSettlingShell("printf '%s\\n' '{\"setupQuit\": \"settled\", \"restarting\": true}'");
+    DesktopSession session(fixture, {launchedApplication(90001, "org.example.settings")});
+    ASSERT_TRUE(session.started()) << session.why();
+    ASSERT_TRUE(sendersAreKnown(session));
+    ASSERT_TRUE(session.send("quit", {{"request", 6}, {"sender", 90001}}));
+    EXPECT_TRUE(quitReply(session, 6, "later"));
+    EXPECT_EQ(session.host().waitForTheEnd(), 0);
+    auto stuck = recordsOf(log(), "shell-stuck");
+    ASSERT_EQ(stuck.size(), 1u);
+    EXPECT_EQ(stuck[0]["asked"], "settings-restart");
+    EXPECT_TRUE(quitReply(session, 6, "terminate"));
+}
+
 TEST_F(SettingsQuit, AShellThatDoesNotAnswerIsEndedAfterASecond) {
     writeSettlingShell(":");
     DesktopSession session(fixture, {launchedApplication(90001, "org.example.settings")});

@@ -20,7 +20,7 @@ constexpr unsigned INTEGER = 0x1, UNICODE_STRING = 0x6, ARRAY = 0xA, ORDERED_SET
 constexpr unsigned COUNT_FOLLOWS = 0xF;
 
 // More values than any bundle's lists hold, far fewer than would exhaust the memory.
-constexpr std::uint64_t MOST_VALUES = 1 << 20;
+constexpr std::uint64_t MOST_VALUES = 1 << 18;
 
 struct Shape {
     unsigned kind = 0;

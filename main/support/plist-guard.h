@@ -11,7 +11,7 @@
 namespace host {
 
 // True when arrays and dictionaries nest deeper than `limit`, or when a binary list names a
-// dictionary key that holds U+0000 or stands for more than a million values. XML is judged by
+// dictionary key that holds U+0000, or stands for more than 262,144 values. XML is judged by
 // its tags (a tag spelled inside a comment counts too), binary by its object table; bytes of
 // neither form pass, as the library refuses them itself.
 bool propertyListIsRefused(std::string_view bytes, std::size_t limit);

@@ -83,7 +83,8 @@ void ChildInbox::drain() {
         written_ += written.bytes;
         if (row.sent < row.bytes.size()) continue;
         held_ -= row.bytes.size();
-        if (row.settled) unread_.push_back(Unread{written_, std::move(row.settled)});  // only a sender who asked is followed
+        // Only a sender who asked how it ends is followed until the shell reads.
+        if (row.settled) unread_.push_back(Unread{written_, std::move(row.settled)});
         rows_.pop_front();
     }
     if (rows_.empty() && waker_) waker_->suspend();

@@ -46,6 +46,8 @@ public:
 
     // Bytes not yet written into the pipe.
     std::size_t held() const { return held_; }
+    // Messages all in the pipe whose senders wait for the shell to read them.
+    std::size_t waitingToBeRead() const { return unread_.size(); }
     const std::optional<std::string>& failure() const { return failure_; }
 
 private:

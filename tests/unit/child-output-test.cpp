@@ -189,7 +189,7 @@ TEST(ChildOutput, PassesOtherLinesByteForByteAndFramesAlikeHoweverReadsAreCut) {
 
 // A line too long to be a message goes out as it comes, unchanged; what is held stays bounded.
 TEST(ChildOutput, ALineTooLongForAMessagePassesThroughBeforeItsEnd) {
-    const std::string longLine = "{\"watch\":\"apps\",\"x\":\"" + std::string(LONGEST_CHILD_MESSAGE, 'x') + "\"}\n";
+    const std::string longLine = "{\"watch\":\"apps\",\"x\":\"" + std::string(LONGEST_CHILD_MESSAGE + 200000, 'x') + "\"}\n";
     const std::string stream = "{\"popUp\":true}\n" + longLine + "{\"focus\":\"replies\"}\nrest";
     Output shell;
     std::size_t mostPending = 0;

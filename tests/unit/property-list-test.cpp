@@ -30,81 +30,55 @@ std::string binaryList(const std::vector<std::string>& objects) {
            bigEndian(tableAt, 8);
 }
 
-// A dictionary's count is of its keys; its references are the keys, then the values.
-std::string container(unsigned kind, const std::vector<std::uint32_t>& references) {
-    const std::size_t count = kind == 0xD ? references.size() / 2 : references.size();
-    std::string object(1, static_cast<char>(kind << 4 | count));
+// An object whose marker (kind and count) is followed by references to these objects.
+std::string container(char marker, const std::vector<std::uint32_t>& references) {
+    std::string object(1, marker);
     for (std::uint32_t reference : references) object += bigEndian(reference, 4);
     return object;
 }
-std::string array(const std::vector<std::uint32_t>& references) { return container(0xA, references); }
-std::string dictionary(std::uint32_t key, std::uint32_t value) { return container(0xD, {key, value}); }
-// Texts shorter than 15 characters, whose count fits the marker.
-std::string ascii(const std::string& text) { return static_cast<char>(0x50 | text.size()) + text; }
-std::string utf16(const std::u16string& text) {
-    std::string object(1, static_cast<char>(0x60 | text.size()));
-    for (char16_t unit : text) object += bigEndian(unit, 2);
-    return object;
-}
 
-// Arrays inside one another, `depth` of them.
-std::string binaryChain(std::uint32_t depth) {
+// Arrays inside one another, `depth` of them, each referring `fanOut` times to the next.
+std::string binaryChain(std::uint32_t depth, std::uint32_t fanOut = 1) {
     std::vector<std::string> objects;
-    for (std::uint32_t level = 1; level < depth; ++level) objects.push_back(array({level}));
-    objects.push_back(array({}));
+    for (std::uint32_t level = 1; level < depth; ++level) {
+        objects.push_back(container(static_cast<char>(0xA0 | fanOut), std::vector<std::uint32_t>(fanOut, level)));
+    }
+    objects.push_back(container('\xA0', {}));
     return binaryList(objects);
 }
 
-std::string xmlList(const std::string& body) {
-    return R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0">)" + body + "</plist>";
+std::string repeated(const std::string& text, std::size_t times) {
+    std::string all;
+    for (std::size_t time = 0; time < times; ++time) all += text;
+    return all;
 }
-std::string xmlChain(std::size_t depth) {
-    std::string open, close;
-    for (std::size_t level = 0; level < depth; ++level) open += "<array>", close += "</array>";
-    return xmlList(open + close);
-}
+std::string xmlList(const std::string& body) { return R"(<?xml version="1.0"?><plist version="1.0">)" + body + "</plist>"; }
+std::string xmlChain(std::size_t depth) { return xmlList(repeated("<array>", depth) + repeated("</array>", depth)); }
 
+// Strings of UTF-16 units: "é", U+0000, "x"; "é", "x"; and "name" in ASCII.
 TEST(PropertyList, StringsKeepUPlus0000AndKeysHoldingItAreRefused) {
-    const std::u16string nul{u'\u00e9', u'\0', u'x'};
-    auto value = parsedPropertyList(binaryList({dictionary(1, 2), ascii("name"), utf16(nul)}));
+    const std::string withNul("\x63\x00\xe9\x00\x00\x00\x78", 7), plain("\x62\x00\xe9\x00\x78", 5), name = "\x54name";
+    auto value = parsedPropertyList(binaryList({container('\xD1', {1, 2}), name, withNul}));
     ASSERT_TRUE(value);
-    EXPECT_EQ((*value)["name"], std::string("\xc3\xa9\0x", 4)) << value->dump();
-    EXPECT_EQ(parsedPropertyList(binaryList({dictionary(1, 2), utf16(nul), ascii("a")})), std::nullopt);
-    auto plainKey = parsedPropertyList(binaryList({dictionary(1, 2), utf16({u'\u00e9', u'x'}), ascii("a")}));
+    EXPECT_EQ((*value)["name"], std::string("\xc3\xa9\0x", 4));
+    EXPECT_EQ(parsedPropertyList(binaryList({container('\xD1', {1, 2}), withNul, name})), std::nullopt);
+    auto plainKey = parsedPropertyList(binaryList({container('\xD1', {1, 2}), plain, name}));
     ASSERT_TRUE(plainKey);
-    EXPECT_EQ((*plainKey)["\xc3\xa9x"], "a");
+    EXPECT_EQ((*plainKey)["\xc3\xa9x"], "name");
 }
 
-TEST(PropertyList, NestingPastTheLimitIsRefusedInBothForms) {
+// In both forms; the empty forms of containers open no level. A binary list whose every level
+// refers twice to the next stands for 2^depth values: a few kilobytes for 2^400 are refused, and
+// telling so walks each container once.
+TEST(PropertyList, NestingPastTheLimitAndSharedContainersPastTheMostValuesAreRefused) {
     const std::uint32_t limit = JSON_NESTING_LIMIT;
     const std::pair<std::string, bool> cases[] = {
-        {binaryChain(limit), true},
-        {binaryChain(limit + 1), false},
-        {binaryChain(100000), false},
-        {xmlChain(limit), true},
-        {xmlChain(limit + 1), false},
-        {xmlChain(200000), false},
-        {xmlList("<array>" + [] {
-             std::string empties;
-             for (int k = 0; k < 1000; ++k) empties += "<array/><dict/><array />";
-             return empties;
-         }() + "</array>"),
-         true},
+        {binaryChain(limit), true},     {binaryChain(limit + 1), false}, {binaryChain(100000), false},
+        {xmlChain(limit), true},        {xmlChain(limit + 1), false},    {xmlChain(200000), false},
+        {xmlList("<array>" + repeated("<array/><dict/><array />", 1000) + "</array>"), true},
+        {binaryChain(12, 2), true},     {binaryChain(400, 2), false},
     };
     for (const auto& [bytes, readable] : cases) EXPECT_EQ(parsedPropertyList(bytes).has_value(), readable) << bytes.size();
-}
-
-// Each level refers twice to the next: a few kilobytes that stand for 2^400 values are refused,
-// and telling so walks each container once.
-TEST(PropertyList, SharedContainersCountOncePerReference) {
-    auto doubling = [](std::uint32_t levels) {
-        std::vector<std::string> objects;
-        for (std::uint32_t level = 1; level < levels; ++level) objects.push_back(array({level, level}));
-        objects.push_back(array({}));
-        return binaryList(objects);
-    };
-    EXPECT_TRUE(parsedPropertyList(doubling(12)));
-    EXPECT_EQ(parsedPropertyList(doubling(400)), std::nullopt);
 }
 
 }  // namespace

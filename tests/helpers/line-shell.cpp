@@ -4,9 +4,6 @@
 //   line-shell <file>               read until the input ends
 //   line-shell <file> never-read    never read the input; wait to be ended
 //   line-shell <file> exit-after N  exit 0 after N lines
-//   line-shell <file> first-never-reads <marker>
-//                                   never read if <marker> does not exist yet (it is made then),
-//                                   and end on SIGTERM without reading; read like the default else
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -68,12 +65,13 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &term, nullptr);  // no SA_RESTART: a blocked read returns EINTR
     std::string mode = argc > 2 ? argv[2] : "read";
     long limit = mode == "exit-after" && argc > 3 ? std::atol(argv[3]) : -1;
-    if (mode == "first-never-reads" && argc > 3) {
-        const int marker = open(argv[3], O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (marker >= 0) close(marker), mode = "never-read";
-    }
     if (mode == "never-read") {
-        while (!ending) pause();
+        // SIGTERM waits blocked between the check and the wait, so it cannot slip between them.
+        sigset_t term, others;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        sigprocmask(SIG_BLOCK, &term, &others);
+        while (!ending) sigsuspend(&others);
         return 0;
     }
     while (!ending) {

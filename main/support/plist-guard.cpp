@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace host {
@@ -138,9 +139,11 @@ bool binaryGrowsPast(const BinaryList& list, std::size_t depthLimit, std::uint64
     };
     auto top = list.shape(list.top());
     if (!top || !isContainer(top->kind)) return false;
-    std::vector<Measure> measures(static_cast<std::size_t>(list.objects()));
+    // Only containers reached are measured, and they count among the values, so at most
+    // `valuesLimit` of them are kept.
+    std::unordered_map<std::uint64_t, Measure> measures;
     std::vector<Frame> chain{{list.top(), *top, 0, {}}};
-    measures[static_cast<std::size_t>(list.top())].walking = true;
+    measures[list.top()].walking = true;
     while (!chain.empty()) {
         Frame& frame = chain.back();
         if (frame.next < list.references(frame.shape)) {
@@ -150,7 +153,7 @@ bool binaryGrowsPast(const BinaryList& list, std::size_t depthLimit, std::uint64
                 frame.below.values += 1;
                 continue;
             }
-            Measure& known = measures[static_cast<std::size_t>(*child)];
+            Measure& known = measures[*child];
             if (known.walking) continue;  // a cycle: the library refuses it
             if (known.depth == 0) {
                 if (chain.size() >= depthLimit) return true;
@@ -164,7 +167,7 @@ bool binaryGrowsPast(const BinaryList& list, std::size_t depthLimit, std::uint64
             continue;
         }
         const Measure whole{frame.below.depth + 1, frame.below.values + 1, false};
-        measures[static_cast<std::size_t>(frame.object)] = whole;
+        measures[frame.object] = whole;
         chain.pop_back();
         if (chain.empty()) return whole.values > valuesLimit;
         chain.back().below.depth = std::max(chain.back().below.depth, whole.depth);

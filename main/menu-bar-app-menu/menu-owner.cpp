@@ -146,10 +146,9 @@ void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::
         const std::string id = textOr(row, "id", "");
         const std::string* parent = stringMember(row, "parent");
         const bool belowACut = parent && cut.contains(*parent);
-        platform::Menu* target = nullptr;
-        if (belowACut) target = nullptr;
-        else if (parent && menus.contains(*parent)) target = menus[*parent];
-        else if (!branch) target = &menu;
+        platform::Menu* target = nullptr;  // a cut row's id is never in `menus`
+        if (parent && menus.contains(*parent)) target = menus[*parent];
+        else if (!branch && !belowACut) target = &menu;
         // A branch update's rows must name their parent; rows without a target are skipped.
         platform::Menu* submenu = target ? appendRow(row, id, *target, false, std::nullopt) : nullptr;
         if (submenu) {

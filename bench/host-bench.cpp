@@ -84,7 +84,8 @@ BENCHMARK(BM_ShellOutputThroughCat)->DenseRange(0, 2)->Unit(benchmark::kMillisec
 BENCHMARK(BM_ShellOutputThroughTheHost)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // URL deliveries into a shell that reads them, written through the host's own delivery path
-// (inbox, completion, link log record) against the same lines written into `cat`.
+// (inbox, the shell's read, completion, link log record) against the same lines written into
+// `cat`.
 constexpr int deliveries = 20000;
 
 std::string urlLine(int n) { return "{\"url\":\"demo://open/" + std::to_string(n) + "\"}\n"; }
@@ -141,7 +142,8 @@ void BM_DeliveriesThroughTheHost(benchmark::State& state) {
         for (int n = 0; n < deliveries; ++n) host::deliver("demo://open/" + std::to_string(n));
         host::loop::Timer check;
         check.startRepeating(0.0005, [] {
-            if (host::shellInbox()->held() == 0) host::loop::quitTheMainLoop();
+            const host::ChildInbox& inbox = *host::shellInbox();
+            if (inbox.held() == 0 && inbox.waitingToBeRead() == 0) host::loop::quitTheMainLoop();
         });
         host::loop::runTheMainLoop();
         std::filesystem::remove(deliveryHost.folder.path() / "links.jsonl");

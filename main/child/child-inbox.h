@@ -1,10 +1,12 @@
 // The writer to one shell's standard input. It never blocks the host: what the pipe cannot take
 // yet is queued and written when the pipe drains, up to CHILD_INBOX_LIMIT bytes held. Each
-// sender learns, once, whether all its bytes were written (no reason) or why they never will be.
-// Main thread only.
+// sender learns, once, whether the shell took all its bytes out of the pipe (no reason) or why it
+// never will: bytes that reach the pipe are followed until the shell has read them, so a shell
+// that ends before reading them gives them back. Main thread only.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -19,7 +21,7 @@ inline constexpr std::size_t CHILD_INBOX_LIMIT = 1048576;
 
 class ChildInbox {
 public:
-    // Called once: no reason when every byte reached the pipe, else why they never will.
+    // Called once: no reason when the shell read every byte, else why it never will.
     using Settled = std::function<void(const std::optional<std::string>& reason)>;
 
     // Takes ownership of the pipe's writing end and makes it non-blocking.
@@ -38,10 +40,14 @@ public:
     // in its pipe, and nothing written after its last read is lost with it.
     void hold();
 
-    // Ends the inbox for good: queued senders hear "closed", the pipe is closed. Idempotent.
+    // Ends the inbox for good: senders whose bytes the shell has read hear so, the others (queued,
+    // or still unread in the pipe) hear "closed"; the pipe is closed. Idempotent.
     void close();
 
+    // Bytes not yet written into the pipe.
     std::size_t held() const { return held_; }
+    // Messages all in the pipe whose senders wait for the shell to read them.
+    std::size_t waitingToBeRead() const { return unread_.size(); }
     const std::optional<std::string>& failure() const { return failure_; }
 
 private:
@@ -51,14 +57,26 @@ private:
         Settled settled;
     };
 
+    // A row all in the pipe, until the shell has read up to `end` (counted in bytes written).
+    struct Unread {
+        std::uint64_t end;
+        Settled settled;
+    };
+
     void drain();
     void watch();
+    void settleWhatWasRead();
+    void followTheReader();
     void giveUp(const std::string& reason);
 
     int fd_;
     std::size_t limit_;
     std::deque<Row> rows_;
     std::size_t held_ = 0;
+    std::deque<Unread> unread_;
+    std::uint64_t written_ = 0;
+    double readerCheckDelay_ = 0;
+    loop::Timer readerCheck_;
     std::optional<std::string> failure_;
     bool holding_ = false;
     std::unique_ptr<loop::FdSource> waker_;

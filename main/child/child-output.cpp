@@ -160,13 +160,10 @@ bool mayNameARuleKey(std::string_view line) {
     return false;
 }
 
+// Without a reason asked for, so malformed lines, which are common, stay cheap.
 std::optional<Json> objectOf(std::string_view line) {
-    try {
-        // Without exceptions: malformed lines are common and must stay cheap.
-        Json parsed = Json::parse(line.begin(), line.end(), nullptr, false);
-        if (parsed.is_object()) return parsed;
-    } catch (const std::exception&) {
-    }
+    std::optional<Json> parsed = parsedJson(line);
+    if (parsed && parsed->is_object()) return parsed;
     return std::nullopt;
 }
 
@@ -210,23 +207,36 @@ ChildOutput::ChildOutput(RecognisedMessages recognised, std::shared_ptr<const Me
 
 // Lines are cut from `bytes` in place; only a line split across reads is assembled in pending_.
 void ChildOutput::take(std::string_view bytes, std::string* passedThrough) {
+    if (passingALongLine_) {
+        const std::size_t newline = bytes.find('\n');
+        const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
+        if (passedThrough) passedThrough->append(bytes.substr(0, end));
+        if (newline == std::string_view::npos) return;
+        passingALongLine_ = false;
+        bytes.remove_prefix(end);
+    }
     std::size_t newline = bytes.find('\n');
     if (newline == std::string_view::npos) {
         pending_.append(bytes);
-        return;
-    }
-    if (pending_.empty()) {
-        handleLine(bytes.substr(0, newline), passedThrough);
     } else {
-        pending_.append(bytes.substr(0, newline));
-        handleLine(pending_, passedThrough);
+        if (pending_.empty()) {
+            handleLine(bytes.substr(0, newline), passedThrough);
+        } else {
+            pending_.append(bytes.substr(0, newline));
+            handleLine(pending_, passedThrough);
+        }
+        std::size_t start = newline + 1;
+        while ((newline = bytes.find('\n', start)) != std::string_view::npos) {
+            handleLine(bytes.substr(start, newline - start), passedThrough);
+            start = newline + 1;
+        }
+        pending_.assign(bytes.substr(start));  // also drops the line assembled above
     }
-    std::size_t start = newline + 1;
-    while ((newline = bytes.find('\n', start)) != std::string_view::npos) {
-        handleLine(bytes.substr(start, newline - start), passedThrough);
-        start = newline + 1;
+    if (pending_.size() > LONGEST_CHILD_MESSAGE) {
+        if (passedThrough) passedThrough->append(pending_);
+        std::string().swap(pending_);  // gives the memory back too
+        passingALongLine_ = true;
     }
-    pending_.assign(bytes.substr(start));  // also drops the line assembled above
 }
 
 void ChildOutput::handleLine(std::string_view line, std::string* passedThrough) {

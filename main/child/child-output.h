@@ -3,6 +3,7 @@
 // byte for byte, to the host's own standard output.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +53,10 @@ struct Dispatch {
 std::optional<Dispatch> dispatchOf(std::string_view line, const RecognisedMessages& recognised,
                                    const MessageHandlers& handlers);
 
+// A line longer than this cannot be a message. It is passed through as it comes, before its end,
+// so an unfinished line never holds more than this.
+inline constexpr std::size_t LONGEST_CHILD_MESSAGE = 4 << 20;
+
 // The framing and dispatch of one shell's output. Recognised messages are handed to `post`
 // (the main queue in the host) as actions that check, when they run, whether their shell is
 // still the current one; other lines are collected for the host's standard output.
@@ -63,7 +68,8 @@ public:
                 std::function<bool()> isCurrent, Post post);
 
     // Appends `bytes` to what is pending and handles every complete line, in order. Lines that
-    // pass through are appended, each with its newline, to *passedThrough.
+    // pass through are appended, each with its newline, to *passedThrough; so is the start of a
+    // line longer than LONGEST_CHILD_MESSAGE, and the rest of it as it comes.
     void take(std::string_view bytes, std::string* passedThrough);
 
     // Bytes after the last newline; dropped when the shell closes its output.
@@ -77,6 +83,7 @@ private:
     std::function<bool()> isCurrent_;
     Post post_;
     std::string pending_;
+    bool passingALongLine_ = false;
 };
 
 // Reads `fd` (the shell's output; owned from now on) on a thread of its own until end of file,

@@ -1,9 +1,11 @@
 #include "child/death-log.h"
 
 #include <algorithm>
+#include <set>
 #include <system_error>
 
 #include "platform/descriptors.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "support/clock.h"
 
@@ -14,6 +16,7 @@ namespace {
 
 std::optional<std::string> logValue;
 fs::path supportFolder;
+std::set<fs::path> toldOfTheLink;  // said once per log
 
 fs::path fileInLogFolder(const fs::path& folder, std::int32_t pid) {
     std::string ending = "-" + std::to_string(pid) + ".jsonl";
@@ -45,11 +48,14 @@ bool append(Json record, const fs::path& file) {
         if (!record.contains("at")) record["at"] = clockNow();
         record["pid"] = platform::ownPid();
     }
-    std::error_code error;
-    if (file.has_parent_path()) fs::create_directories(file.parent_path(), error);
-    if (error) return false;
+    if (file.has_parent_path() && !platform::makePrivateFolders(file.parent_path())) return false;
     auto line = sortedJson(record);
-    return line && platform::appendToFile(file, *line + "\n");
+    if (!line) return false;
+    const platform::Appended appended = platform::appendToFile(file, *line + "\n");
+    if (appended == platform::Appended::symbolicLink && toldOfTheLink.insert(file).second) {
+        platform::say("log not written: " + file.string() + " is a symbolic link\n");
+    }
+    return appended == platform::Appended::written;
 }
 
 }  // namespace host

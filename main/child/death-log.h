@@ -18,8 +18,10 @@ void configureTheDeathLog(std::optional<std::string> log, std::filesystem::path 
 // "shell-<time>-<pid>.jsonl" per pid; without it, "shell.jsonl" in the support folder.
 std::filesystem::path deathLog(std::int32_t pid);
 
-// Appends one record and a newline. A record with "kind" gets "at" (when missing) and the host's
-// "pid"; one without is written as built. False when the line could not be written.
+// Appends one record and a newline, making the log's folder for the owner alone when missing. A
+// record with "kind" gets "at" (when missing) and the host's "pid"; one without is written as
+// built. False when the line could not be written; a symbolic link in the log's place is not
+// followed, and said once on standard error. Main thread only.
 bool append(Json record, const std::filesystem::path& file);
 
 }  // namespace host

@@ -257,6 +257,7 @@ void armTheShellExit(const std::string& reason, std::int32_t pid) {
                deathLog(pid));
         killEach(targets);
         removeTheShellsDeadSocket();
+        if (settingsQuitAwaitingReply) platform::desktop().replyToApplicationShouldTerminate(true);
         leaveTheHost(0);
     });
 }

@@ -7,6 +7,7 @@
 #include "child/death-log.h"
 #include "control-socket/host-connection.h"
 #include "control-socket/host-requests.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/sockets.h"
 #include "support/event-loop.h"
@@ -44,8 +45,7 @@ void acceptOneClient() {
 }
 
 bool startListening(const std::filesystem::path& socketPath) {
-    std::error_code ignored;
-    std::filesystem::create_directories(socketPath.parent_path(), ignored);
+    platform::makePrivateFolders(socketPath.parent_path());
     platform::removeDeadSocket(socketPath.string());
     listenerFd = platform::listenAt(socketPath.string(), HOST_LISTEN_BACKLOG);
     if (listenerFd < 0) return false;

@@ -105,8 +105,7 @@ void HotKeyOwner::fire(std::size_t index) {
 void HotKeyOwner::watchTheRemoteConfiguration() {
     const auto config = remoteConfigFile();
     if (!config) return;
-    std::error_code ignored;
-    std::filesystem::create_directories(config->parent_path(), ignored);
+    platform::makePrivateFolders(config->parent_path());
     configWatch_ = std::make_unique<loop::DirectoryWatch>(config->parent_path(), [this](const auto& names) {
         for (const std::string& name : names) {
             if (!isOwnActivationFile(name)) {

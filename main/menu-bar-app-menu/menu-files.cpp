@@ -8,6 +8,10 @@
 namespace host {
 namespace {
 
+// The deepest file the submenu limit allows stays within the nesting every reader accepts: each
+// level is a row object and its "submenu" array, under the top array and its envelope.
+static_assert(2 * (MENU_FILE_SUBMENU_DEPTH_LIMIT + 1) + 1 <= JSON_NESTING_LIMIT);
+
 using Rows = std::vector<FileMenuRow>;
 
 // Reads an optional member of one JSON type: absent and null leave it unset; another type
@@ -110,9 +114,9 @@ std::optional<std::string> FileMenuRow::branchKey() const {
 }
 
 std::optional<std::vector<FileMenuRow>> fileMenuRowsOf(std::string_view bytes) {
-    const Json document = Json::parse(bytes, nullptr, false);
-    if (document.is_discarded()) return std::nullopt;
-    auto rows = documentRowsOf(document);
+    const std::optional<Json> document = parsedJson(bytes);
+    if (!document) return std::nullopt;
+    auto rows = documentRowsOf(*document);
     if (!rows || !std::all_of(rows->begin(), rows->end(), [](const FileMenuRow& row) { return row.valid(); })) {
         return std::nullopt;
     }

@@ -47,6 +47,18 @@ std::vector<std::string> branchPathOf(const Json& row) {
     return path->get<std::vector<std::string>>();
 }
 
+// A row that would open a submenu, unless it is cut for depth.
+bool opensASubmenu(const Json& row) {
+    return isTrue(row, "submenu") && !isTrue(row, "hidden") && !isKind(row, "separator");
+}
+
+// How many submenus lie between the menu and the root.
+int depthOf(const platform::Menu& menu) {
+    int depth = 0;
+    for (const platform::Menu* above = menu.supermenu(); above; above = above->supermenu()) ++depth;
+    return depth;
+}
+
 std::shared_ptr<platform::MenuItem> disabledItem(const std::string& title) {
     auto item = std::make_shared<platform::MenuItem>(title);
     item->setEnabled(false);
@@ -129,15 +141,24 @@ void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::
         menu.removeAllItems();
     }
     std::map<std::string, platform::Menu*> menus;
+    std::set<std::string> cut;  // submenu rows past the depth limit: the rows below them go too
     if (branch) menus[*branch] = &menu;
     for (const Json& row : rows) {
         const std::string id = textOr(row, "id", "");
         const std::string* parent = stringMember(row, "parent");
-        platform::Menu* target = nullptr;
+        const bool belowACut = parent && cut.contains(*parent);
+        platform::Menu* target = nullptr;  // a cut row's id is never in `menus`
         if (parent && menus.contains(*parent)) target = menus[*parent];
-        else if (!branch) target = &menu;
-        if (!target) continue;  // a branch update's rows must name their parent
-        if (platform::Menu* submenu = appendRow(row, id, *target, false, std::nullopt)) menus[id] = submenu;
+        else if (!branch && !belowACut) target = &menu;
+        // A branch update's rows must name their parent; rows without a target are skipped.
+        platform::Menu* submenu = target ? appendRow(row, id, *target, false, std::nullopt) : nullptr;
+        if (submenu) {
+            menus[id] = submenu;
+            cut.erase(id);
+        } else if (opensASubmenu(row) && (target || belowACut)) {
+            menus.erase(id);
+            cut.insert(id);
+        }
     }
 }
 
@@ -166,7 +187,9 @@ platform::Menu* MenuOwner::appendRow(const Json& row, const std::string& id, pla
     }
     if (const std::string* symbol = stringMember(row, "symbol")) item->setImage(rowImageOf(*symbol, title));
     addRowItem(item, menu, fromFile);
-    if (!hasSubmenu) return nullptr;
+    // Submenus nest no deeper than a menu file's may, whether the rows came from the shell or
+    // from a file: the chain is cut here, so nothing that walks the tree recurses without bound.
+    if (!hasSubmenu || depthOf(menu) >= MENU_FILE_SUBMENU_DEPTH_LIMIT) return nullptr;
 
     auto submenu = submenuFor(row, id, title, menu, fromFile, fileSource);
     submenu->setAutoenablesItems(false);

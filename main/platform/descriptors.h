@@ -16,8 +16,15 @@ inline constexpr int standardError = 2;
 // descriptor failed (the rest is dropped).
 bool writeAll(int fd, std::string_view bytes);
 
-// Best effort, for the host's one-line messages.
-inline void say(std::string_view line) { writeAll(standardError, line); }
+// The host's one-line messages on standard error. Never blocks: a writer thread of its own
+// writes them, and while it waits for a standard error nobody drains, at most
+// STANDARD_ERROR_BACKLOG bytes of messages wait with it; older ones are dropped, and a line
+// "(<n> earlier messages dropped)" stands for them once the writer moves again. Thread-safe.
+inline constexpr std::size_t STANDARD_ERROR_BACKLOG = 64 * 1024;
+void say(std::string_view line);
+
+// Waits up to `seconds` for the messages said so far to be written; for a process about to exit.
+void flushTheStandardError(double seconds);
 
 // Some bytes into `buffer`, waiting while a non-blocking descriptor is empty; 0 at end of file
 // or on an error.
@@ -33,10 +40,17 @@ Written writeSome(int fd, std::string_view bytes);
 
 void makeNonBlocking(int fd);
 
-// Appends one whole line to a file (created when missing); false when it was not all written.
-bool appendToFile(const std::filesystem::path& file, std::string_view bytes);
+// How many bytes written into a pipe its reader has not taken out yet, asked of either end; none
+// when the descriptor cannot tell.
+std::optional<std::size_t> unreadBytes(int fd);
 
-// Ends the process at once: other threads may still run, so no destructors or flushes.
+// Appends one whole line to a log file, created for the owner alone (0600) when missing. A
+// symbolic link in the file's place is never followed: someone else may have planted it.
+enum class Appended { written, failed, symbolicLink };
+Appended appendToFile(const std::filesystem::path& file, std::string_view bytes);
+
+// Ends the process at once: other threads may still run, so no destructors or flushes, but for
+// the messages on standard error, waited for a moment.
 [[noreturn]] void exitNow(int status);
 
 // The service manager stops a restarting process with SIGTERM: let it end the process.

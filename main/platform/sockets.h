@@ -10,14 +10,16 @@
 namespace host::platform {
 
 // Removes a socket file that nobody listens on. Only a socket file is ever removed, and only
-// when a connection is refused: a live socket, or any other kind of file, stays.
+// when a connection is refused: a live socket, busy or not, or any other kind of file, stays.
+// Never blocks.
 void removeDeadSocket(const std::string& path);
 
 // The longest path a socket address holds, its terminating zero not counted.
 std::size_t longestSocketPath();
 
-// A stream socket listening at `path`, non-blocking and closed on exec; -1 when the path does
-// not fit the address or holds a zero byte, or when socket, bind or listen fails.
+// A stream socket listening at `path`, non-blocking and closed on exec, its file for the owner
+// alone (0600); -1 when the path does not fit the address or holds a zero byte, or when socket,
+// bind or listen fails.
 int listenAt(const std::string& path, int backlog);
 
 struct Accepted {

@@ -32,6 +32,14 @@ bool isARemoteClient(const std::optional<std::string>& front) {
 
 bool isASessionClient(const std::string& front) { return machines.sessionBundles.count(front) > 0; }
 
+// The configuration is always below the home directory: a leading "/" is dropped, and a path
+// that climbs out of the home directory names none.
+std::optional<std::filesystem::path> belowTheHome(const std::filesystem::path& home, const std::string& value) {
+    const std::filesystem::path inside = std::filesystem::path(value).relative_path().lexically_normal();
+    if (inside.empty() || inside == "." || *inside.begin() == "..") return std::nullopt;
+    return home / inside;
+}
+
 void tickTheSession() {
     const bool wasLive = sessionLive;
     refreshTheSession(platform::desktop().frontApplicationIdentifier());
@@ -46,7 +54,7 @@ RemoteMachines remoteMachinesOf(const Json& value, const std::filesystem::path& 
     if (!value.is_object()) return configured;
     configured.remoteBundles = stringsIn(value, "bundles");
     configured.sessionBundles = stringsIn(value, "session");
-    if (const std::string* config = stringMember(value, "config")) configured.remoteConfig = home / *config;
+    if (const std::string* config = stringMember(value, "config")) configured.remoteConfig = belowTheHome(home, *config);
     if (const std::string* key = stringMember(value, "key")) configured.remoteKey = *key;
     return configured;
 }

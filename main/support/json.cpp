@@ -68,8 +68,36 @@ std::string jsonLine(const Json& value) {
     return sortedJson(value).value_or("{}");
 }
 
+bool nestedDeeperThan(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    bool inString = false, escaped = false;
+    for (const char character : text) {
+        if (inString) {
+            if (escaped) escaped = false;
+            else if (character == '\\') escaped = true;
+            else if (character == '"') inString = false;
+        } else if (character == '"') {
+            inString = true;
+        } else if (character == '[' || character == '{') {
+            if (++depth > limit) return true;
+        } else if ((character == ']' || character == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
 std::optional<Json> parsedJson(std::string_view text, std::string* why) {
+    if (nestedDeeperThan(text)) {
+        if (why) *why = "nested deeper than " + std::to_string(JSON_NESTING_LIMIT);
+        return std::nullopt;
+    }
     try {
+        if (!why) {
+            Json parsed = Json::parse(text.begin(), text.end(), nullptr, false);
+            if (parsed.is_discarded()) return std::nullopt;
+            return parsed;
+        }
         return Json::parse(text.begin(), text.end());
     } catch (const std::exception& error) {
         if (why) *why = withoutLibraryPrefix(error.what());

@@ -1,6 +1,7 @@
 // JSON helpers shared by every subsystem.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,7 +21,19 @@ std::string jsonLine(const Json& value);
 // Serialised with sorted keys, or none when it cannot be; same number rule as jsonLine.
 std::optional<std::string> sortedJson(const Json& value);
 
-// Parses a whole text; none (with the reason in *why when given) when it is not JSON.
+// Outside JSON nested deeper than this is refused before any value is built: values are copied,
+// written and compared recursively, so a deep enough line would exhaust the stack. Deep enough
+// for the deepest menu file the host reads.
+inline constexpr std::size_t JSON_NESTING_LIMIT = 512;
+
+// Whether `text` opens more than `limit` arrays or objects inside one another. One pass over the
+// bytes that skips strings as the parser does, so it agrees with the parser on every prefix the
+// parser accepts.
+bool nestedDeeperThan(std::string_view text, std::size_t limit = JSON_NESTING_LIMIT);
+
+// Parses a whole text; none (with the reason in *why when given) when it is not JSON or is nested
+// deeper than JSON_NESTING_LIMIT. Without `why` no exception is thrown on the way, so malformed
+// input stays cheap.
 std::optional<Json> parsedJson(std::string_view text, std::string* why = nullptr);
 
 // Members read with their expected type; a value of another type counts as absent.

@@ -8,6 +8,8 @@
 
 #include <plist/plist.h>
 
+#include "support/plist-guard.h"
+
 namespace host {
 namespace {
 
@@ -41,12 +43,11 @@ Json arrayOf(plist_t array) {
     return list;
 }
 
+// By its length: a string may hold U+0000, which the C-string getter asserts on.
 Json stringOf(plist_t node) {
-    char* text = nullptr;
-    plist_get_string_val(node, &text);
-    Json value = text ? Json(std::string(text)) : Json();
-    free(text);
-    return value;
+    std::uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    return text ? Json(std::string(text, static_cast<std::size_t>(length))) : Json();
 }
 
 Json jsonOf(plist_t node) {
@@ -113,6 +114,7 @@ std::optional<std::string> xmlPropertyListOf(const Json& value) {
 
 std::optional<Json> parsedPropertyList(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    if (propertyListIsRefused(bytes, JSON_NESTING_LIMIT)) return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     if (!root) return std::nullopt;

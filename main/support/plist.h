@@ -12,7 +12,8 @@ namespace host {
 
 // The file's top-level value: dictionaries become objects, arrays arrays, strings, booleans,
 // integers and reals keep their type; dates, data and UIDs become null, so they count as
-// absent. None when the file cannot be read or is not a property list.
+// absent. Strings keep every character, U+0000 included. None when the file cannot be read, is
+// not a property list, nests deeper than JSON_NESTING_LIMIT or names a key holding U+0000.
 std::optional<Json> readPropertyList(const std::filesystem::path& file);
 
 // The same for bytes already in memory.

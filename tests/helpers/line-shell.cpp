@@ -66,7 +66,12 @@ int main(int argc, char** argv) {
     std::string mode = argc > 2 ? argv[2] : "read";
     long limit = mode == "exit-after" && argc > 3 ? std::atol(argv[3]) : -1;
     if (mode == "never-read") {
-        while (!ending) pause();
+        // SIGTERM waits blocked between the check and the wait, so it cannot slip between them.
+        sigset_t term, others;
+        sigemptyset(&term);
+        sigaddset(&term, SIGTERM);
+        sigprocmask(SIG_BLOCK, &term, &others);
+        while (!ending) sigsuspend(&others);
         return 0;
     }
     while (!ending) {

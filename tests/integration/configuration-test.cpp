@@ -70,10 +70,21 @@ TEST(Configuration, BinaryInfoPlistIsRead) {
     EXPECT_EQ(result.out, "demo-runtime.json\n");
 }
 
+// A binary list whose one key is "é", U+0000, "x": the plist library would abort on that key.
+TEST(Configuration, AnInfoPlistTheHostCannotTakeIsUnusableNotAnAbort) {
+    BundleFixture fixture;
+    writeText(fixture.contents() / "Info.plist",
+              std::string("bplist00\xd1\x01\x02\x63\x00\xe9\x00\x00\x00\x78\x51\x61\x08\x0b\x12", 23) +
+                  std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + "\x03" + std::string(15, '\0') + "\x14");
+    fixture.writeRunnableRuntime("demo-runtime.json");
+    expectUnavailable(fixture.run({"--which-runtime"}), "CFBundleIdentifier is missing");
+}
+
 TEST(Configuration, RuntimeFileThatIsNotAnObject) {
     BundleFixture fixture;
     fixture.writeIdentity();
-    for (std::string text : {"[1, 2]", "{not json", ""}) {
+    const std::string deep = "{\"menu\": " + std::string(200000, '[') + std::string(200000, ']') + "}";
+    for (std::string text : {std::string("[1, 2]"), std::string("{not json"), std::string(), deep}) {
         fixture.writeResource("demo-runtime.json", text);
         expectUnavailable(fixture.run({}), "demo-runtime.json is not a JSON object");
     }

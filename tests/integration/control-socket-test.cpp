@@ -238,6 +238,33 @@ TEST_F(ControlSocket, ADeadSocketIsReplacedButALiveOneIsLeftAlone) {
     close(live);
 }
 
+// A live listener that takes no more connections: probing it must not wait for room.
+TEST_F(ControlSocket, ABusyLiveSocketIsLeftAloneWithoutWaiting) {
+    int busy = boundSocketAt(socketPath(), false);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(listen(busy, 0), 0);
+    std::vector<int> waiting;
+    bool full = false;
+    for (int attempt = 0; attempt < 64 && !full; ++attempt) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socketPath().c_str(), sizeof address.sun_path - 1);
+        waiting.push_back(fd);
+        full = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EAGAIN;
+    }
+    ASSERT_TRUE(full) << "the listener's backlog never filled";
+    auto host = startTheHost();
+    auto record = listeningRecord(*host);
+    ASSERT_TRUE(record) << "the host never got to listen";
+    EXPECT_EQ((*record)["listening"], false);
+    EXPECT_TRUE(fs::exists(socketPath()));
+    host->signal(SIGTERM);
+    EXPECT_TRUE(host->waitForTheEnd(10s));
+    for (int fd : waiting) close(fd);
+    close(busy);
+}
+
 TEST_F(ControlSocket, APathThatDoesNotFitASocketAddressIsNotListenedOn) {
     const std::string tail = "/app.example.demo/menu.sock";
     for (std::size_t length : {sizeof(sockaddr_un::sun_path) - 1, sizeof(sockaddr_un::sun_path)}) {

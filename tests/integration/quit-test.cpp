@@ -17,10 +17,10 @@ protected:
     fs::path log() const { return supportFolder(fixture) / "shell.jsonl"; }
     std::string text(const std::string& name) const { return fs::exists(file(name)) ? readText(file(name)) : ""; }
 
-    // A shell that says when it is up, notes SIGTERM and keeps what it is told.
-    void writeQuietShell(const std::string& before = "") {
+    // A shell that says when it is up, notes SIGTERM (after `onTerm`) and keeps what it is told.
+    void writeQuietShell(const std::string& before = "", const std::string& onTerm = "") {
         writeShellScript(fixture, before +
-                                      "trap 'echo term >> shell-events; exit 0' TERM\n"
+                                      "trap '" + onTerm + "echo term >> shell-events; exit 0' TERM\n"
                                       "echo up >> shell-events\n"
                                       "while IFS= read -r line; do printf '%s\\n' \"$line\" >> received; done\n");
     }
@@ -88,7 +88,10 @@ TEST_F(Quit, AQuitFromAnotherApplicationEndsTheWholeFamily) {
     writeQuietShell(
         "sh -c 'trap \"echo child-term >> shell-events; exit 0\" TERM; "
         "sh -c \"trap \\\"echo grandchild-term >> shell-events; exit 0\\\" TERM; echo \\$\\$ > grandchild; "
-        "while :; do sleep 1; done\" & echo $$ > child; wait' &\n");
+        "while :; do sleep 1; done\" & echo $$ > child; wait' &\n",
+        // Its family got SIGTERM first; on a busy machine their traps may still be on the way, and
+        // once the shell has gone the host kills whoever is left.
+        "i=0; while [ $i -lt 30 ] && ! grep -q grandchild-term shell-events; do sleep 0.1; i=$((i+1)); done; ");
     DesktopSession session(fixture);
     ASSERT_TRUE(session.started()) << session.why();
     ASSERT_TRUE(shellIsUp());
@@ -148,6 +151,22 @@ TEST_F(SettingsQuit, TheShellSettlesAQuitFromItsSettingsApplication) {
     EXPECT_EQ(records[0]["result"], "settled");
     EXPECT_EQ(records[0]["restarting"], true);
     EXPECT_TRUE(recordsOf(log(), "quit-confirmed").empty()) << "a restarting settle leaves the ending to the shell";
+}
+
+// The shell settles and says it restarts, but stays: the grace timer ends the host, and the quit
+// that waits is answered as when the shell leaves by itself.
+TEST_F(SettingsQuit, TheGraceTimerAnswersTheQuitThatWaits) {
+    writeSettlingShell("printf '%s\\n' '{\"setupQuit\": \"settled\", \"restarting\": true}'");
+    DesktopSession session(fixture, {launchedApplication(90001, "org.example.settings")});
+    ASSERT_TRUE(session.started()) << session.why();
+    ASSERT_TRUE(sendersAreKnown(session));
+    ASSERT_TRUE(session.send("quit", {{"request", 6}, {"sender", 90001}}));
+    EXPECT_TRUE(quitReply(session, 6, "later"));
+    EXPECT_EQ(session.host().waitForTheEnd(), 0);
+    auto stuck = recordsOf(log(), "shell-stuck");
+    ASSERT_EQ(stuck.size(), 1u);
+    EXPECT_EQ(stuck[0]["asked"], "settings-restart");
+    EXPECT_TRUE(quitReply(session, 6, "terminate"));
 }
 
 TEST_F(SettingsQuit, AShellThatDoesNotAnswerIsEndedAfterASecond) {

@@ -36,6 +36,25 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
     _exit(127);
 }
 
+// A program may end before it read its input; writing to it then fails with EPIPE instead of
+// raising SIGPIPE, which would end the test. The signal is blocked in this thread for the write
+// and, when the write raised it, taken from the pending ones before the mask comes back.
+ssize_t writeWithoutBrokenPipe(int fd, const char* bytes, std::size_t size) {
+    sigset_t brokenPipe, previous;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, &previous);
+    const ssize_t written = write(fd, bytes, size);
+    const int error = errno;
+    if (written < 0 && error == EPIPE) {
+        const timespec now{0, 0};
+        sigtimedwait(&brokenPipe, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return written;
+}
+
 int statusOf(int raw) {
     if (WIFEXITED(raw)) return WEXITSTATUS(raw);
     if (WIFSIGNALED(raw)) return 128 + WTERMSIG(raw);
@@ -80,7 +99,7 @@ RunResult runToTheEnd(const RunRequest& request) {
             }
         }
         if (feed >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t n = write(feed, request.input.data() + fed, request.input.size() - fed);
+            ssize_t n = writeWithoutBrokenPipe(feed, request.input.data() + fed, request.input.size() - fed);
             if (n > 0) fed += static_cast<std::size_t>(n);
             if (n < 0 && errno != EAGAIN && errno != EINTR) fed = request.input.size();
             if (fed == request.input.size()) close(feed), feed = -1;

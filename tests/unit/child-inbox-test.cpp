@@ -163,6 +163,26 @@ TEST_F(ChildInboxTest, CloseSettlesQueuedMessagesEndsThePipeAndRunsOnce) {
     for (int fd : {writeEnd_, other[0], other[1]}) close(fd);
 }
 
+// Bytes in the pipe are not delivered yet: a message counts once the reader has taken all of it
+// out, and what it left there (a partly read message included) is given back at the close.
+TEST_F(ChildInboxTest, OnlyWhatTheReaderTookOutIsDeliveredAndTheRestIsGivenBackAtTheClose) {
+    for (int id = 0; id < 3; ++id) EXPECT_TRUE(inbox_->send("m" + std::to_string(id) + "\n", note(id)));
+    EXPECT_EQ(inbox_->held(), 0u) << "all of it is in the pipe";
+    loop::Timer idle;
+    idle.startOnce(0.1, [] { loop::quitTheMainLoop(); });
+    loop::runTheMainLoop();
+    EXPECT_TRUE(outcomes_.empty()) << "nothing was read, so nothing is delivered";
+
+    char taken[4];
+    ASSERT_EQ(read(readEnd_, taken, 4), 4);  // "m0\n" and the first byte of "m1\n"
+    bool late = false;
+    loop::Timer patience;
+    patience.startOnce(5, [&] { late = true; });
+    loop::runTheLoopUntil([&] { return !outcomes_.empty() || late; });
+    inbox_->close();
+    EXPECT_EQ(outcomes_, (Outcomes{{0, WRITTEN}, {1, "closed"}, {2, "closed"}}));
+}
+
 TEST_F(ChildInboxTest, DestroyingTheInboxClosesIt) {
     EXPECT_TRUE(inbox_->send(pattern(capacity_ * 2, 60), note(0)));
     inbox_.reset();

@@ -132,6 +132,22 @@ TEST(DispatchOf, RulesAreTriedInOrder) {
     });
 }
 
+std::string nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+// Too deep a value is refused before it is built, so its line passes through like any line that
+// is no message; brackets inside strings do not count.
+TEST(DispatchOf, ValuesNestedPastTheLimitPassThrough) {
+    const std::string text = std::string(600, '[') + "\\\"" + std::string(600, '{');
+    expectOutcomes({
+        {R"({"menu":[{"title":)" + nested(200000) + "}]}", passes},
+        {R"({"menu":[{"title":)" + nested(JSON_NESTING_LIMIT - 2) + "}]}", passes},
+        {R"({"menu":[{"title":)" + nested(JSON_NESTING_LIMIT - 3) + "}]}", "menu [{\"title\":" +
+                                                                            nested(JSON_NESTING_LIMIT - 3) + "}] 0 none [current] [menu]"},
+        {R"({"menuUnavailable":")" + text + "\"}", "unavailable " + std::string(600, '[') + "\"" +
+                                                      std::string(600, '{') + " [current]"},
+    });
+}
+
 // A ChildOutput whose posts wait for run(), for a shell that is current while `current` holds.
 struct Output {
     Calls calls;
@@ -169,6 +185,22 @@ TEST(ChildOutput, PassesOtherLinesByteForByteAndFramesAlikeHoweverReadsAreCut) {
         EXPECT_EQ(framed(stream, cut, stream.size()), whole) << "cut at " << cut;
         EXPECT_EQ(framed(stream, cut, 7), whole) << "cut at " << cut << " then every 7 bytes";
     }
+}
+
+// A line too long to be a message goes out as it comes, unchanged; what is held stays bounded.
+TEST(ChildOutput, ALineTooLongForAMessagePassesThroughBeforeItsEnd) {
+    const std::string longLine = "{\"watch\":\"apps\",\"x\":\"" + std::string(LONGEST_CHILD_MESSAGE + 200000, 'x') + "\"}\n";
+    const std::string stream = "{\"popUp\":true}\n" + longLine + "{\"focus\":\"replies\"}\nrest";
+    Output shell;
+    std::size_t mostPending = 0;
+    for (std::size_t at = 0; at < stream.size(); at += 65536) {
+        shell.output.take(std::string_view(stream).substr(at, 65536), &shell.passed);
+        mostPending = std::max(mostPending, shell.output.pending().size());
+    }
+    EXPECT_LE(mostPending, LONGEST_CHILD_MESSAGE);
+    EXPECT_TRUE(shell.passed == longLine) << "passed " << shell.passed.size() << " bytes";
+    EXPECT_EQ(shell.run(), (Calls{"pop up", "focus replies"}));
+    EXPECT_EQ(shell.output.pending(), "rest");
 }
 
 TEST(ChildOutput, SwappedOutShellKeepsOnlyMessagesForAnyShell) {

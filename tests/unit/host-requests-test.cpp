@@ -64,6 +64,8 @@ TEST_F(HostRequests, LinesThatAreNotJSONObjectsAreNotJSON) {
                              R"({"refresh": true)", R"({"refresh": true} {})", "{\"url\": \"demo://a\xff\"}"}) {
         EXPECT_EQ(answer(line), Json({{"error", "not-json"}})) << line;
     }
+    const std::string deep = std::string(200000, '[') + std::string(200000, ']');
+    EXPECT_EQ(answer(R"({"url": "demo://deep", "x": )" + deep + "}"), Json({{"error", "not-json"}}));
     EXPECT_TRUE(urlsTakenIn().empty());
 }
 

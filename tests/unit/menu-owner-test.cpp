@@ -308,6 +308,46 @@ TEST_F(FileSubmenuTest, NestedFileSubmenusFollowTheirBranchPathAndAreNotReported
     EXPECT_EQ(heard.back(), "file pick recent z Z");
 }
 
+// Rows chained through "parent", each holding the next in its submenu; the row at `fileAt`
+// declares a file submenu instead, which goes on with the file's own submenus.
+Json chainOfRows(int rows, const std::string& file = "", int fileAt = -1) {
+    Json chain = Json::array();
+    for (int row = 0; row < rows; ++row) {
+        Json entry = {{"id", "n" + std::to_string(row)}, {"title", "N"}, {"submenu", true}};
+        if (row > 0) entry["parent"] = "n" + std::to_string(row - 1);
+        if (row == fileAt) entry["submenuFile"] = file;
+        chain.push_back(entry);
+    }
+    return chain;
+}
+
+int deepestBelow(const Menu& menu) {
+    int deepest = 0;
+    for (const auto& item : menu.items()) {
+        if (item->submenu()) deepest = std::max(deepest, 1 + deepestBelow(*item->submenu()));
+    }
+    return deepest;
+}
+
+// However the chain is made (the shell's rows, a file's rows below them), the menu stops at the
+// depth a menu file may reach; the rows below the cut are dropped, not moved.
+TEST_F(FileSubmenuTest, SubmenuChainsAreCutAtTheMenuFileDepthLimit) {
+    Json rows = chainOfRows(20000);
+    rows.push_back({{"id", "after"}, {"title", "After"}});
+    draw(rows, true);
+    EXPECT_EQ(deepestBelow(owner->menu()), MENU_FILE_SUBMENU_DEPTH_LIMIT);
+    EXPECT_EQ(owner->drawnRows().size(), MENU_FILE_SUBMENU_DEPTH_LIMIT + 2u);
+    EXPECT_EQ(owner->menu().items().back()->title(), "After");
+
+    writeText(file(), R"([{"id": "1", "title": "F1", "submenu": [{"id": "2", "title": "F2", "submenu": [
+                            {"id": "3", "title": "F3", "submenu": [{"id": "4", "title": "F4"}]}]}]}])");
+    draw(chainOfRows(MENU_FILE_SUBMENU_DEPTH_LIMIT - 1, file(), MENU_FILE_SUBMENU_DEPTH_LIMIT - 2), true);
+    open(*itemTitled("Opening…")->menu());
+    EXPECT_EQ(deepestBelow(owner->menu()), MENU_FILE_SUBMENU_DEPTH_LIMIT);
+    EXPECT_TRUE(itemTitled("F2"));
+    EXPECT_FALSE(itemTitled("F3"));
+}
+
 TEST_F(FileSubmenuTest, AFileNotGivenByAnAbsolutePathMakesAPlainSubmenu) {
     draw(Json::parse(R"([{"id": "recent", "title": "Recent", "submenu": true, "submenuFile": "menu.json"}])"));
     EXPECT_TRUE(recent().items().empty());

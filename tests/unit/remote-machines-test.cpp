@@ -28,6 +28,15 @@ TEST(RemoteMachines, TheInfoValueNamesClientsAndAFileBelowHome) {
     EXPECT_EQ(machines.remoteConfig, std::filesystem::path("/home/someone/.config/remote/config.json"));
     EXPECT_EQ(machines.remoteKey, "forward");
 
+    using Path = std::optional<std::filesystem::path>;
+    for (const auto& [config, file] : {std::pair<const char*, Path>{"/etc/remote.json", "/home/someone/etc/remote.json"},
+                                       {"//srv/../remote.json", "/home/someone/remote.json"},
+                                       {"a/../../etc/remote.json", std::nullopt},
+                                       {"..", std::nullopt},
+                                       {"/", std::nullopt}}) {
+        EXPECT_EQ(remoteMachinesOf({{"config", config}}, "/home/someone").remoteConfig, file) << config;
+    }
+
     const RemoteMachines none = remoteMachinesOf(Json::array({"com.remote.a"}), "/home/someone");
     EXPECT_TRUE(none.remoteBundles.empty());
     EXPECT_FALSE(none.remoteConfig);

@@ -229,12 +229,16 @@ TEST_F(ScriptedDesktopTest, BadEventsAreAnsweredWithErrorsAndTheConnectionStays)
     peer->send({{"event", "launched"}, {"pid", "100"}});
     peer->send({{"event", "windows"}, {"windows", Json::array({{{"pid", 1}}})}});
     peer->sendRaw(std::string(LineChannel::LONGEST_LINE + 10, 'x') + "\n");
+    const std::size_t deep = 100000;  // an echoed id this deep would be copied past the stack's end
+    peer->sendRaw(R"({"event": "ping", "id": )" + std::string(deep, '[') + std::string(deep, ']') + "}\n");
     ASSERT_TRUE(peer->sync());
     auto errors = peer->statesOf("error");
-    ASSERT_EQ(errors.size(), 8u);
+    ASSERT_EQ(errors.size(), 9u);
     EXPECT_EQ(errors[3]["message"], "unknown event \"dance\"");
     EXPECT_EQ(errors[4]["message"], "no application with pid 999");
     EXPECT_EQ(errors[7]["message"], "line longer than 1 MiB dropped");
+    EXPECT_EQ(errors[8]["message"], "not JSON: nested deeper than 512");
+    EXPECT_EQ(peer->statesOf("pong").size(), 1u);
     EXPECT_TRUE(scripted->connected());
     EXPECT_TRUE(scripted->onScreenWindows().empty());
 }

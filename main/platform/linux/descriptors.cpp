@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,9 @@
 
 namespace host::platform {
 namespace {
+
+// How long an exiting process waits for its last messages to reach standard error.
+constexpr double EXIT_FLUSH_SECONDS = 1;
 
 bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
@@ -60,16 +64,25 @@ void makeNonBlocking(int fd) {
     if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-bool appendToFile(const std::filesystem::path& file, std::string_view bytes) {
-    // O_APPEND writes the line at the end in one piece, even with other writers.
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool written = writeAll(fd, bytes);
-    ::close(fd);
-    return written;
+std::optional<std::size_t> unreadBytes(int fd) {
+    int count = 0;
+    if (ioctl(fd, FIONREAD, &count) != 0 || count < 0) return std::nullopt;
+    return static_cast<std::size_t>(count);
 }
 
-void exitNow(int status) { _exit(status); }
+Appended appendToFile(const std::filesystem::path& file, std::string_view bytes) {
+    // O_APPEND writes the line at the end in one piece, even with other writers.
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return errno == ELOOP ? Appended::symbolicLink : Appended::failed;
+    bool written = writeAll(fd, bytes);
+    ::close(fd);
+    return written ? Appended::written : Appended::failed;
+}
+
+void exitNow(int status) {
+    flushTheStandardError(EXIT_FLUSH_SECONDS);
+    _exit(status);
+}
 
 void restoreTheDefaultTermination() {
     std::signal(SIGTERM, SIG_DFL);

@@ -28,10 +28,17 @@ bool writeAll(int fd, const std::string& bytes) {
 
 }  // namespace
 
+bool makePrivateFolders(const fs::path& folder) {
+    std::error_code ignored;
+    if (folder.empty() || fs::is_directory(folder, ignored)) return true;
+    if (folder.has_parent_path() && !makePrivateFolders(folder.parent_path())) return false;
+    if (mkdir(folder.c_str(), 0700) != 0) return errno == EEXIST && fs::is_directory(folder, ignored);
+    chmod(folder.c_str(), 0700);  // the umask may have taken bits from the owner too
+    return true;
+}
+
 bool writeFileAtomically(const fs::path& file, const std::string& bytes, std::string* error) {
-    std::error_code failure;
-    fs::create_directories(file.parent_path(), failure);
-    if (failure) return *error = failure.message(), false;
+    if (!makePrivateFolders(file.parent_path())) return *error = std::strerror(errno), false;
     std::string temporary = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
     int fd = mkstemp(temporary.data());
     if (fd < 0) return *error = std::strerror(errno), false;

@@ -26,12 +26,14 @@ sockaddr* generic(sockaddr_un& address) { return reinterpret_cast<sockaddr*>(&ad
 
 std::size_t longestSocketPath() { return sizeof(sockaddr_un::sun_path) - 1; }
 
+// The probe never waits: a live listener whose backlog is full answers a non-blocking connect
+// with EAGAIN at once, where a blocking one would wait for it for good.
 void removeDeadSocket(const std::string& path) {
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode)) return;
     sockaddr_un address;
     if (!addressOf(path, address)) return;
-    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (probe < 0) return;
     bool refused = connect(probe, generic(address), sizeof address) != 0 && errno == ECONNREFUSED;
     close(probe);
@@ -44,7 +46,9 @@ int listenAt(const std::string& path, int backlog) {
     // Close-on-exec keeps the shell from holding the socket open after the host has gone.
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    if (bind(fd, generic(address), sizeof address) != 0 || listen(fd, backlog) != 0) {
+    // The socket file takes the socket's mode (less the umask) when it is bound: the owner alone
+    // may connect, whatever the umask.
+    if (fchmod(fd, 0600) != 0 || bind(fd, generic(address), sizeof address) != 0 || listen(fd, backlog) != 0) {
         close(fd);
         return -1;
     }

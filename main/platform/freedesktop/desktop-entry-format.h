@@ -1,4 +1,4 @@
-// The quoting the Desktop Entry specification asks of an Exec key's arguments.
+// The quoting the freedesktop Desktop Entry standard asks of an Exec key's arguments.
 #pragma once
 
 #include <string>

@@ -13,7 +13,7 @@ namespace host::platform {
 namespace fs = std::filesystem;
 namespace {
 
-// The standard icon names (Icon Naming Specification) closest to each symbol the host draws.
+// The standard icon names (the freedesktop icon naming standard) closest to each symbol the host draws.
 const std::map<std::string, std::string> STANDARD_ICON_NAMES = {
     {"app.badge", "application-x-executable"},
     {"arrow.clockwise", "view-refresh"},

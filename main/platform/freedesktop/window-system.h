@@ -56,6 +56,7 @@ public:
     virtual int statusWindowLevel() const = 0;
     // The primary first.
     virtual std::vector<Rect> screens() const = 0;
+    // In screen coordinates, as a menu pops up: origin at the primary screen's bottom left.
     virtual Point mouseLocation() const = 0;
 
     // Draws the panel as it now stands: shown with its text and frame, or hidden.

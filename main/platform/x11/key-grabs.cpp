@@ -10,6 +10,7 @@
 #include <xkbcommon/xkbcommon-keysyms.h>
 #include <xkbcommon/xkbcommon-x11.h>
 
+#include "platform/freedesktop/linux-keys.h"
 #include "platform/freedesktop/linux-modifiers.h"
 #include "platform/x11/xcb-replies.h"
 
@@ -26,46 +27,6 @@ constexpr std::uint16_t XKB_MAP_PARTS =
     XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP |
     XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS | XCB_XKB_MAP_PART_KEY_ACTIONS | XCB_XKB_MAP_PART_VIRTUAL_MODS |
     XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
-
-// The host's key codes (virtual key codes of the ANSI layout), the keysym each stands for, and
-// the key's place in XKB's names for when no key of the current mapping gives the keysym. The
-// top-left key of ISO keyboards is its place alone.
-struct HostKey {
-    std::uint32_t code;
-    xkb_keysym_t keysym;
-    const char* place;
-};
-
-constexpr HostKey HOST_KEYS[] = {
-    {0, XKB_KEY_a, "AC01"},   {1, XKB_KEY_s, "AC02"},   {2, XKB_KEY_d, "AC03"},   {3, XKB_KEY_f, "AC04"},
-    {4, XKB_KEY_h, "AC06"},   {5, XKB_KEY_g, "AC05"},   {6, XKB_KEY_z, "AB01"},   {7, XKB_KEY_x, "AB02"},
-    {8, XKB_KEY_c, "AB03"},   {9, XKB_KEY_v, "AB04"},   {10, XKB_KEY_NoSymbol, "TLDE"},
-    {11, XKB_KEY_b, "AB05"},  {12, XKB_KEY_q, "AD01"},  {13, XKB_KEY_w, "AD02"},  {14, XKB_KEY_e, "AD03"},
-    {15, XKB_KEY_r, "AD04"},  {16, XKB_KEY_y, "AD06"},  {17, XKB_KEY_t, "AD05"},  {18, XKB_KEY_1, "AE01"},
-    {19, XKB_KEY_2, "AE02"},  {20, XKB_KEY_3, "AE03"},  {21, XKB_KEY_4, "AE04"},  {22, XKB_KEY_6, "AE06"},
-    {23, XKB_KEY_5, "AE05"},  {24, XKB_KEY_equal, "AE12"}, {25, XKB_KEY_9, "AE09"}, {26, XKB_KEY_7, "AE07"},
-    {27, XKB_KEY_minus, "AE11"}, {28, XKB_KEY_8, "AE08"}, {29, XKB_KEY_0, "AE10"},
-    {30, XKB_KEY_bracketright, "AD12"}, {31, XKB_KEY_o, "AD09"}, {32, XKB_KEY_u, "AD07"},
-    {33, XKB_KEY_bracketleft, "AD11"}, {34, XKB_KEY_i, "AD08"}, {35, XKB_KEY_p, "AD10"},
-    {36, XKB_KEY_Return, "RTRN"}, {37, XKB_KEY_l, "AC09"}, {38, XKB_KEY_j, "AC07"},
-    {39, XKB_KEY_apostrophe, "AC11"}, {40, XKB_KEY_k, "AC08"}, {41, XKB_KEY_semicolon, "AC10"},
-    {42, XKB_KEY_backslash, "BKSL"}, {43, XKB_KEY_comma, "AB08"}, {44, XKB_KEY_slash, "AB10"},
-    {45, XKB_KEY_n, "AB06"},  {46, XKB_KEY_m, "AB07"},  {47, XKB_KEY_period, "AB09"}, {48, XKB_KEY_Tab, "TAB"},
-    {49, XKB_KEY_space, "SPCE"}, {50, XKB_KEY_grave, "TLDE"}, {51, XKB_KEY_BackSpace, "BKSP"},
-    {53, XKB_KEY_Escape, "ESC"}, {96, XKB_KEY_F5, "FK05"}, {97, XKB_KEY_F6, "FK06"}, {98, XKB_KEY_F7, "FK07"},
-    {99, XKB_KEY_F3, "FK03"}, {100, XKB_KEY_F8, "FK08"}, {101, XKB_KEY_F9, "FK09"}, {103, XKB_KEY_F11, "FK11"},
-    {109, XKB_KEY_F10, "FK10"}, {111, XKB_KEY_F12, "FK12"}, {115, XKB_KEY_Home, "HOME"},
-    {116, XKB_KEY_Prior, "PGUP"}, {117, XKB_KEY_Delete, "DELE"}, {118, XKB_KEY_F4, "FK04"},
-    {119, XKB_KEY_End, "END"}, {120, XKB_KEY_F2, "FK02"}, {121, XKB_KEY_Next, "PGDN"}, {122, XKB_KEY_F1, "FK01"},
-    {123, XKB_KEY_Left, "LEFT"}, {124, XKB_KEY_Right, "RGHT"}, {125, XKB_KEY_Down, "DOWN"}, {126, XKB_KEY_Up, "UP"},
-};
-
-const HostKey* hostKeyOf(std::uint32_t code) {
-    for (const HostKey& key : HOST_KEYS) {
-        if (key.code == code) return &key;
-    }
-    return nullptr;
-}
 
 constexpr std::uint16_t chordModifierBits() {
     std::uint16_t bits = 0;
@@ -170,9 +131,9 @@ std::optional<xcb_keycode_t> KeyGrabs::keyGiving(std::uint32_t keysym) const {
 }
 
 std::optional<xcb_keycode_t> KeyGrabs::keycodeOf(std::uint32_t hostCode) const {
-    const HostKey* key = hostKeyOf(hostCode);
+    const LinuxKey* key = linuxKeyOf(hostCode);
     if (!key || !keymap_) return std::nullopt;
-    if (key->keysym != XKB_KEY_NoSymbol) {
+    if (!key->byPlace) {
         if (auto found = keyGiving(key->keysym)) return found;
     }
     const xkb_keycode_t placed = xkb_keymap_key_by_name(keymap_, key->place);

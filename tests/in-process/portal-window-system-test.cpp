@@ -1,0 +1,105 @@
+// Hot keys through a GlobalShortcuts portal of the test's own, on a private bus.
+#include <gtest/gtest.h>
+
+#include "../unit/main-queue.h"
+#include "fake-shortcuts-portal.h"
+#include "platform/freedesktop/portal-window-system.h"
+#include "private-session-bus.h"
+
+using namespace host::platform;
+using testing_support::FakeShortcutsPortal;
+using testing_support::runTheLoopUntil;
+
+namespace {
+
+constexpr std::uint32_t SIGNATURE = 0x576b484b;  // 'WkHK'
+constexpr std::uint32_t COMMAND_SHIFT = 256 | 512, OPTION = 2048;
+
+class PortalWindowSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(bus.address().empty()) << "dbus-daemon did not start"; }
+
+    void open() {
+        std::string why;
+        system = openThePortalWindowSystem(bus.address().c_str(), &why);
+        ASSERT_TRUE(system) << why;
+        WindowSystemEvents events;
+        events.hotKeyPressed = [this](HotKeyId id) {
+            presses.push_back(id.id);
+            return true;
+        };
+        system->setEvents(std::move(events));
+    }
+
+    HotKeyRegistration registerTheTwoChords(std::uint32_t which) {
+        return which == 0 ? system->registerHotKey(40, COMMAND_SHIFT, {SIGNATURE, 0}, 0)
+                          : system->registerHotKey(18, OPTION, {SIGNATURE, 1}, 0);
+    }
+
+    testing_support::PrivateSessionBus bus;
+    std::unique_ptr<WindowSystem> system;
+    std::vector<std::uint32_t> presses;
+};
+
+TEST_F(PortalWindowSystemTest, WithoutThePortalThereIsNone) {
+    std::string why;
+    EXPECT_FALSE(openThePortalWindowSystem(bus.address().c_str(), &why));
+    EXPECT_NE(why.find("GlobalShortcuts"), std::string::npos) << why;
+}
+
+TEST_F(PortalWindowSystemTest, TheChordsOfATurnAreBoundTogetherAndTheirPressesCome) {
+    FakeShortcutsPortal portal(bus.address(), {});
+    ASSERT_TRUE(portal.ready());
+    open();
+    const HotKeyRegistration first = registerTheTwoChords(0);
+    EXPECT_EQ(first.status, 0);
+    EXPECT_EQ(registerTheTwoChords(1).status, 0);
+    EXPECT_EQ(system->registerHotKey(40, COMMAND_SHIFT, {SIGNATURE, 2}, 0).status, HOT_KEY_EXISTS_STATUS);
+    EXPECT_EQ(system->registerHotKey(200, 0, {SIGNATURE, 3}, 0).status, -50);
+    ASSERT_TRUE(runTheLoopUntil([&] { return portal.binds().size() == 1; }));
+    EXPECT_EQ(portal.binds()[0], (FakeShortcutsPortal::Bind{{"WkHK-0", "SHIFT+LOGO+k"}, {"WkHK-1", "ALT+1"}}));
+    portal.press("WkHK-1");
+    ASSERT_TRUE(runTheLoopUntil([&] { return presses.size() == 1; }));
+
+    // Releasing one binds the rest in a new session; the released one is pressed no more.
+    system->unregisterHotKey(first.reference);
+    ASSERT_TRUE(runTheLoopUntil([&] { return portal.binds().size() == 2; }));
+    EXPECT_EQ(portal.binds()[1], (FakeShortcutsPortal::Bind{{"WkHK-1", "ALT+1"}}));
+    portal.press("WkHK-0");
+    portal.press("WkHK-1");
+    ASSERT_TRUE(runTheLoopUntil([&] { return presses.size() == 2; }));
+    EXPECT_EQ(presses, (std::vector<std::uint32_t>{1, 1}));
+}
+
+struct Refusal {
+    std::uint32_t bindAnswer;
+    std::set<std::string> unbound;
+    std::int32_t statuses[2];
+};
+
+TEST_F(PortalWindowSystemTest, WhatThePortalRefusedIsTheChordsStatusWhenItRegistersAgain) {
+    const Refusal refusals[] = {
+        {1, {}, {PORTAL_DECLINED_STATUS, PORTAL_DECLINED_STATUS}},
+        {2, {}, {PORTAL_REFUSED_STATUS, PORTAL_REFUSED_STATUS}},
+        {0, {"WkHK-1"}, {0, PORTAL_REFUSED_STATUS}},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.bindAnswer);
+        FakeShortcutsPortal portal(bus.address(), {0, refusal.bindAnswer, refusal.unbound});
+        ASSERT_TRUE(portal.ready());
+        open();
+        presses.clear();
+        const std::uint64_t references[] = {registerTheTwoChords(0).reference, registerTheTwoChords(1).reference};
+        ASSERT_TRUE(runTheLoopUntil([&] { return portal.binds().size() == 1; }));
+        // The press comes after the portal's answer, so the answer has been taken once it is heard.
+        portal.press("WkHK-0");
+        ASSERT_TRUE(runTheLoopUntil([&] { return !presses.empty(); }));
+        for (std::uint32_t which : {0u, 1u}) {
+            system->unregisterHotKey(references[which]);
+            EXPECT_EQ(registerTheTwoChords(which).status, refusal.statuses[which]) << which;
+        }
+        system.reset();
+    }
+}
+
+}  // namespace

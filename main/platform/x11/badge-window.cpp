@@ -102,14 +102,20 @@ void BadgeWindow::make(bool composited) {
     const xcb_atom_t notification = atomNamed(connection_, NOTIFICATION_TYPE);
     setProperty(connection_, window_, WINDOW_TYPE, XCB_ATOM_ATOM, 32, 1, &notification);
     setProperty(connection_, window_, PID, XCB_ATOM_CARDINAL, 32, 1, &hostPid_);
-    setProperty(connection_, window_, "WM_NAME", XCB_ATOM_STRING, 8, std::char_traits<char>::length(NAME), NAME);
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        std::char_traits<char>::length(NAME), NAME);
     surface_ = cairo_xcb_surface_create(connection_, window_, visual, width_, height_);
 }
 
 void BadgeWindow::destroy() {
     if (surface_) {
+        // cairo keeps a device per connection, found again by its address: finished here, it
+        // cannot outlive the connection and be taken for a later one at the same address.
+        cairo_device_t* device = cairo_device_reference(cairo_surface_get_device(surface_));
         cairo_surface_finish(surface_);
         cairo_surface_destroy(surface_);
+        cairo_device_finish(device);
+        cairo_device_destroy(device);
         surface_ = nullptr;
     }
     if (window_ != XCB_WINDOW_NONE) xcb_destroy_window(connection_, window_);

@@ -2,20 +2,15 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include <xcb/randr.h>
 #include <xcb/xtest.h>
 
+#include "platform/x11/xcb-replies.h"
+
 namespace testing_support {
-namespace {
 
-template <typename T>
-std::unique_ptr<T, decltype(&std::free)> owned(T* reply) {
-    return {reply, &std::free};
-}
-
-}  // namespace
+using host::platform::x11::owned;
 
 XTestClient::XTestClient(const std::string& display) {
     connection_ = xcb_connect(display.c_str(), nullptr);

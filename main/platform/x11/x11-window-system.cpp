@@ -287,7 +287,7 @@ bool X11WindowSystem::activate(std::int32_t pid) {
 }
 
 void X11WindowSystem::activateTheHost() {
-    if (!lost() && topmostWindowOf(hostPid_)) activate(hostPid_);
+    if (!lost()) activate(hostPid_);
 }
 
 // Options are the Mac hot key service's own; X grabs have none.

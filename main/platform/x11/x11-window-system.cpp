@@ -149,22 +149,26 @@ void X11WindowSystem::drain() {
     // A handler may end this window system: the events stay with the caller's copy.
     const WindowSystemEvents events = events_;
     std::weak_ptr<bool> alive = alive_;
-    while (auto event = owned(xcb_poll_for_event(connection_.get()))) {
-        take(*event, events);
-        if (alive.expired()) return;
-    }
-    if (int error = xcb_connection_has_error(connection_.get())) {
-        lose(whyTheConnectionBroke(error));
-        return;
-    }
-    if (displayChanged_) {
-        displayChanged_ = false;
-        if (events.displayReconfigured) events.displayReconfigured(DISPLAY_BEGIN_CONFIGURATION_FLAG);
-        if (alive.expired()) return;
-        if (events.displayReconfigured) events.displayReconfigured(0);
-        if (alive.expired()) return;
-    }
-    if (workspaceChanged_) lookAgain(true);
+    do {
+        while (auto event = owned(xcb_poll_for_event(connection_.get()))) {
+            take(*event, events);
+            if (alive.expired()) return;
+        }
+        if (int error = xcb_connection_has_error(connection_.get())) {
+            lose(whyTheConnectionBroke(error));
+            return;
+        }
+        if (displayChanged_) {
+            displayChanged_ = false;
+            if (events.displayReconfigured) events.displayReconfigured(DISPLAY_BEGIN_CONFIGURATION_FLAG);
+            if (alive.expired()) return;
+            if (events.displayReconfigured) events.displayReconfigured(0);
+            if (alive.expired()) return;
+        }
+        if (!workspaceChanged_) return;
+        // Its round trips may queue more events: they are read before this turn ends.
+        lookAgain(true);
+    } while (!alive.expired());
 }
 
 void X11WindowSystem::take(const xcb_generic_event_t& event, const WindowSystemEvents& events) {

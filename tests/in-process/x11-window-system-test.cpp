@@ -92,12 +92,6 @@ protected:
     int hostActivations = 0;
 };
 
-TEST_F(X11WindowSystemTest, ADisplayThatCannotBeOpenedSaysWhy) {
-    std::string why;
-    EXPECT_FALSE(openTheX11WindowSystem(":4999", HOST_PID, &why));
-    EXPECT_NE(why.find(":4999"), std::string::npos) << why;
-}
-
 struct ChordCase {
     std::uint32_t code;
     std::uint32_t modifiers;

@@ -3,9 +3,7 @@
 
 #include "bundle-fixture.h"
 #include "platform/x11/desktop-entries.h"
-#include "platform/x11/key-grabs.h"
 
-using host::platform::KeyboardLayout;
 using host::platform::x11::DesktopEntries;
 using testing_support::TemporaryFolder;
 using testing_support::writeText;
@@ -69,16 +67,6 @@ TEST(DesktopEntries, AreReadAgainOnceTheirFolderChanged) {
     writeEntry(folder.path() / "new.desktop", "New", "StartupWMClass=New\n");
     entries.readAgainWhenChanged();
     ASSERT_NE(entries.entryOf("New", "new", std::nullopt), nullptr);
-}
-
-TEST(KeyboardLayouts, FollowTheKeyboardModel) {
-    const std::pair<const char*, KeyboardLayout> models[] = {
-        {"pc105", KeyboardLayout::iso},         {"pc102", KeyboardLayout::iso},
-        {"applealu_iso", KeyboardLayout::iso},  {"pc104", KeyboardLayout::ansi},
-        {"macintosh", KeyboardLayout::ansi},    {"jp106", KeyboardLayout::jis},
-        {"applealu_jis", KeyboardLayout::jis},  {"", KeyboardLayout::ansi},
-    };
-    for (const auto& [model, layout] : models) EXPECT_EQ(host::platform::x11::layoutOfTheModel(model), layout) << model;
 }
 
 }  // namespace

@@ -330,9 +330,11 @@ TEST_F(X11WindowSystemTest, TheBadgeWindowStandsWhereThePanelSaysAndLetsClicksTh
     }
 }
 
-TEST_F(X11WindowSystemTest, AScreenChangeIsADisplayReconfiguration) {
+TEST_F(X11WindowSystemTest, ScreensChangeAsADisplayReconfigurationAndThePointerIsInScreenCoordinates) {
     open();
     EXPECT_EQ(system->screens(), (std::vector<Rect>{{0, 0, 1280, 1024}}));
+    client.movePointer(300, 400);
+    EXPECT_EQ(system->mouseLocation(), (Point{300, 1024 - 400}));
     ASSERT_TRUE(client.resizeTheScreen(800, 600));
     ASSERT_TRUE(runTheLoopUntil([&] { return displayFlags.size() >= 2; }));
     for (std::size_t i = 0; i < displayFlags.size(); ++i) {

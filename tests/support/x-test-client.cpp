@@ -113,6 +113,11 @@ void XTestClient::press(xcb_keycode_t key, const std::vector<xcb_keycode_t>& hel
     sync();
 }
 
+void XTestClient::movePointer(std::int16_t x, std::int16_t y) {
+    xcb_test_fake_input(connection_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_, x, y, 0);
+    sync();
+}
+
 bool XTestClient::grab(xcb_keycode_t key, std::uint16_t modifiers) {
     auto error = owned(xcb_request_check(connection_, xcb_grab_key_checked(connection_, 0, root_, modifiers, key,
                                                                            XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)));

@@ -67,6 +67,7 @@ public:
     // the modifier keys held around it.
     xcb_keycode_t keycodeOf(std::uint32_t keysym);
     void press(xcb_keycode_t key, const std::vector<xcb_keycode_t>& held = {});
+    void movePointer(std::int16_t x, std::int16_t y);
     // Holds a chord as another application would; false when it could not.
     bool grab(xcb_keycode_t key, std::uint16_t modifiers);
     // Gives the keysym to another key as well: the keyboard mapping changes.

@@ -3,6 +3,7 @@
 //   build/host-bench --benchmark_filter=Menu
 #include <benchmark/benchmark.h>
 
+#include "bench-menus.h"
 #include "bundle-fixture.h"
 #include "child/death-log.h"
 #include "menu-bar-app-menu/menu-lifecycle.h"
@@ -10,24 +11,6 @@
 using namespace testing_support;
 
 namespace {
-
-// 500 rows: a header, 20 submenus of 20 rows, and 79 plain rows with keys and symbols.
-Json fiveHundredRows() {
-    Json rows = Json::array({{{"kind", "header"}, {"title", "Bench"}, {"symbol", "sparkles"}, {"pointSize", 16}}});
-    for (int s = 0; s < 20; ++s) {
-        const std::string parent = "s" + std::to_string(s);
-        rows.push_back({{"id", parent}, {"title", "Submenu " + std::to_string(s)}, {"submenu", true}, {"enabled", true}});
-        for (int r = 0; r < 20; ++r) {
-            rows.push_back({{"id", parent + "-" + std::to_string(r)}, {"title", "Row " + std::to_string(r)},
-                            {"parent", parent}, {"enabled", true}});
-        }
-    }
-    for (int r = 0; rows.size() < 500; ++r) {
-        rows.push_back({{"id", "p" + std::to_string(r)}, {"title", "Plain " + std::to_string(r)}, {"enabled", true},
-                        {"key", "⌘" + std::string(1, static_cast<char>('A' + r % 26))}, {"symbol", "star"}});
-    }
-    return rows;
-}
 
 void BM_MenuPublicationOf500Rows(benchmark::State& state) {
     TemporaryFolder folder;

@@ -38,6 +38,8 @@
 #include "root-watch/root-watch.h"
 #include "start-up/bundle.h"
 #include "start-up/child-environment.h"
+#include "start-up/host-help.h"
+#include "start-up/new-app.h"
 #include "start-up/signals.h"
 #include "start-up/tool-modes.h"
 #include "support/event-loop.h"
@@ -65,6 +67,17 @@ const Json& infoValue(const Bundle& bundle, const char* key) {
     static const Json absent;
     auto found = bundle.info.find(key);
     return found == bundle.info.end() ? absent : *found;
+}
+
+// Bun from the PATH, else the copy the source tree's setup pinned.
+NewAppParts newAppPartsOf(const std::filesystem::path& executablePath) {
+    const char* path = std::getenv("PATH");
+    auto bun = programOnThePath("bun", path ? path : "");
+    if (!bun) {
+        if (auto tools = hostFolder(executablePath, "bin", ".tools/node_modules/.bin", "bun"))
+            if (platform::isExecutableFile(*tools / "bun")) bun = *tools / "bun";
+    }
+    return NewAppParts{executablePath, kitFolder(executablePath), bun};
 }
 
 // The messages this host acts on so far; the others are recognised and dropped.
@@ -134,16 +147,32 @@ int startTheHost(int argc, char** argv) {
     std::string executablePath = platform::ownExecutablePath(argv0).string();
     Bundle bundle = bundleOfExecutable(executablePath);
 
+    // The host's own help, and a new app: these need no bundle.
+    if (commandLine == Arguments{hostVersionFlag}) finish(ToolResult{hostVersion() + "\n", "", 0});
+    const bool insideABundle = isInsideABundle(executablePath);
+    if (commandLine == Arguments{hostHelpFlag} || (commandLine.empty() && !insideABundle))
+        finish(ToolResult{hostUsage(documentsFolder(executablePath)), "", 0});
+    if (firstArgumentIs(commandLine, newAppFlag)) finish(createTheNewApp(commandLine, newAppPartsOf(executablePath)));
+
     if (commandLine == Arguments{publishMenuFlag}) finish(publishTheMenuFromStdin(standardInput()));
     if (firstArgumentIs(commandLine, loginFlag)) {
         auto items = platform::launchAgentLoginItems(bundle.directory, platform::autostartDirectory());
         finish(answerTheLogin(commandLine, bundle.identifier, launchAgentPlists(bundle.directory), *items));
     }
+    if (firstArgumentIs(commandLine, desktopEntryFlag)) {
+        std::optional<platform::DesktopEntry> entry;
+        if (bundle.identifier) {
+            entry = platform::DesktopEntry{*bundle.identifier, desktopNameOf(bundle), executablePath,
+                                           schemesOf(bundle.info)};
+        }
+        finish(answerTheDesktopEntry(commandLine, entry));
+    }
     std::vector<HotKey> declaredHotKeys = declaredHotKeysOf(infoValue(bundle, hotKeysKey));
     configureTheRemoteMachines(remoteMachinesOf(infoValue(bundle, remoteMachinesKey), platform::homeDirectory()));
     if (firstArgumentIs(commandLine, hotKeyPlanFlag)) finish(planTheHotKeys(commandLine, declaredHotKeys));
     if (firstArgumentIs(commandLine, badgePlanFlag)) {
-        platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE), "", bundle.directory.string());
+        platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE),
+                                    {"", bundle.directory.string(), desktopNameOf(bundle)}, platform::DesktopUse::tool);
         finish(planTheBadge(commandLine, platform::desktop().onScreenWindows()));
     }
 
@@ -157,6 +186,7 @@ int startTheHost(int argc, char** argv) {
     std::filesystem::path home = platform::homeDirectory();
     auto config = readTheRuntime(bundle, *bundle.identifier, *runtimeFile, home, &why);
     if (!config) unavailable(why);
+    if (auto warning = pipelessWarningOf(*config)) platform::say(*warning);
 
     // The shell's environment.
     ChildEnvironmentInputs inputs{platform::ownEnvironment(), platform::ownPid(), bornUnder, config->prefix,
@@ -180,9 +210,11 @@ int startTheHost(int argc, char** argv) {
     configureTheRestart({config->identity, executablePath, argv0, commandLine});
     makeChild();
 
-    // The desktop: the application starts without a Dock icon or menu bar.
-    platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE), config->identity,
-                                bundle.directory.string());
+    // The desktop: the application starts without a Dock icon or menu bar. When it already runs
+    // on this desktop, this instance hands its arguments over and leaves.
+    platform::connectTheDesktop(std::getenv(platform::DESKTOP_SOCKET_VARIABLE),
+                                {config->identity, bundle.directory.string(), desktopNameOf(bundle)});
+    if (auto status = platform::handOverToTheRunningInstance(commandLine)) platform::exitNow(*status);
     platform::Desktop& desktop = platform::desktop();
     desktop.setActivationPolicy(platform::ActivationPolicy::prohibited);
     desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {

@@ -118,6 +118,7 @@ void MenuOwner::drawTheButton(const Json* header, const std::string& label) {
     }
     item_->setToolTip(header ? textOr(*header, "tooltip", label) : label);
     item_->setAccessibilityLabel(label);
+    item_->setVisible(!(header && isTrue(*header, "hidden")));
 }
 
 void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::optional<std::string>& branch) {

@@ -2,6 +2,13 @@
 
 namespace host::platform {
 
+int cancelButtonOf(const Alert& alert) {
+    for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
+        if (alert.buttons[i] == "Cancel") return static_cast<int>(i);
+    }
+    return alert.buttons.empty() ? 0 : static_cast<int>(alert.buttons.size()) - 1;
+}
+
 std::optional<RunningApplication> Desktop::runningApplication(std::int32_t pid) const {
     for (auto& application : runningApplications()) {
         if (application.pid == pid) return application;

@@ -76,6 +76,10 @@ struct Alert {
     std::vector<std::string> buttons;  // the first is the default
 };
 
+// The button that answers an alert the user sends away (Escape, a dismissed notification): the
+// one titled "Cancel", else the last one, so never the default of a choice of several.
+int cancelButtonOf(const Alert& alert);
+
 class Desktop {
 public:
     virtual ~Desktop() = default;

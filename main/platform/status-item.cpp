@@ -34,4 +34,10 @@ void StatusItem::setMenu(Menu* menu) {
     desktop().modelChanged();
 }
 
+void StatusItem::setVisible(bool visible) {
+    if (visible_ == visible) return;
+    visible_ = visible;
+    desktop().modelChanged();
+}
+
 }  // namespace host::platform

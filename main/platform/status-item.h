@@ -23,6 +23,8 @@ public:
     const std::string& toolTip() const { return toolTip_; }
     const std::string& accessibilityLabel() const { return accessibilityLabel_; }
     Menu* menu() const { return menu_; }
+    // False while the shell's header hides the item; a desktop may then tuck it away.
+    bool visible() const { return visible_; }
 
     void setAutosaveName(std::string name);
     void setImage(std::optional<Image> image);
@@ -31,6 +33,7 @@ public:
     void setAccessibilityLabel(std::string label);
     // The menu is not owned; it must outlive the item's use of it.
     void setMenu(Menu* menu);
+    void setVisible(bool visible);
 
 private:
     int serial_;
@@ -40,6 +43,7 @@ private:
     std::string toolTip_;
     std::string accessibilityLabel_;
     Menu* menu_ = nullptr;
+    bool visible_ = true;
 };
 
 }  // namespace host::platform

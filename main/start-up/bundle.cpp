@@ -97,12 +97,7 @@ void addSchemes(std::set<std::string>& schemes, const Json& list) {
 }
 
 void readTheInfoKeys(RuntimeConfiguration& config, const Json& info) {
-    if (const Json* types = arrayMember(info, "CFBundleURLTypes"); types && isArrayOfObjects(*types)) {
-        for (const auto& type : *types) {
-            if (const Json* list = arrayMember(type, "CFBundleURLSchemes")) addSchemes(config.schemes, *list);
-        }
-    }
-    if (const Json* list = arrayMember(info, "WickerlyURLSchemes")) addSchemes(config.schemes, *list);
+    config.schemes = schemesOf(info);
     if (const Json* services = arrayMember(info, "NSServices"); services && isArrayOfObjects(*services)) {
         config.services = *services;
     }
@@ -129,6 +124,27 @@ Bundle bundleOfExecutable(const fs::path& executablePath) {
 void unavailable(const std::string& message) {
     platform::say("runtime is unavailable: " + message + "\n");
     platform::exitNow(66);
+}
+
+std::set<std::string> schemesOf(const Json& info) {
+    std::set<std::string> schemes;
+    if (const Json* types = arrayMember(info, "CFBundleURLTypes"); types && isArrayOfObjects(*types)) {
+        for (const auto& type : *types) {
+            if (const Json* list = arrayMember(type, "CFBundleURLSchemes")) addSchemes(schemes, *list);
+        }
+    }
+    if (const Json* list = arrayMember(info, "WickerlyURLSchemes")) addSchemes(schemes, *list);
+    return schemes;
+}
+
+std::string desktopNameOf(const Bundle& bundle) {
+    for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
+        const std::string* name = stringMember(bundle.info, key);
+        if (name && !name->empty()) return *name;
+    }
+    std::string folder = bundle.directory.filename().string();
+    if (folder.ends_with(".app")) folder.resize(folder.size() - 4);
+    return folder;
 }
 
 std::string executableNameOf(const std::string& argv0) {

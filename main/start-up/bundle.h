@@ -24,6 +24,13 @@ struct Bundle {
 // The bundle the executable at `executablePath` lives in (X.app/Contents/MacOS/<exe>).
 Bundle bundleOfExecutable(const std::filesystem::path& executablePath);
 
+// The URL schemes the Info.plist declares (CFBundleURLTypes, WickerlyURLSchemes), lowercased.
+std::set<std::string> schemesOf(const Json& info);
+
+// The application's name as the desktop shows it: CFBundleDisplayName, else CFBundleName, else
+// the bundle folder's name without ".app".
+std::string desktopNameOf(const Bundle& bundle);
+
 // Writes "runtime is unavailable: " + message to standard error and exits 66.
 [[noreturn]] void unavailable(const std::string& message);
 

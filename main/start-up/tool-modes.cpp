@@ -13,6 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* loginUsage = "usage: --login on|off|status\n";
+const char* desktopEntryUsage = "usage: --desktop-entry on|off|status\n";
 const char* hotKeyPlanUsage = "usage: --hotkey-plan <front bundle id>\n";
 const char* badgePlanUsage = "usage: --badge-plan '{\"badge\":{\"pid\":<pid>,\"text\":<text>,\"ms\":<ms>}}'\n";
 
@@ -91,6 +92,19 @@ ToolResult answerTheLogin(const Arguments& commandLine, const std::optional<std:
     std::vector<AgentRow> rows;
     for (const auto& plist : plists) rows.push_back({plist, statusName(items.status(plist))});
     return ToolResult{loginLine(rows, mainPlist), "", 0};
+}
+
+ToolResult answerTheDesktopEntry(const Arguments& commandLine, const std::optional<platform::DesktopEntry>& entry) {
+    const bool known = commandLine.size() == 2 &&
+                       (commandLine[1] == "on" || commandLine[1] == "off" || commandLine[1] == "status");
+    if (!known || !entry) return failure(desktopEntryUsage, 1);
+    const std::string& mode = commandLine[1];
+    std::string error;
+    const bool done = mode == "on"    ? platform::writeTheDesktopEntry(*entry, &error)
+                      : mode == "off" ? platform::removeTheDesktopEntry(entry->identity, &error)
+                                      : true;
+    if (!done) return failure("desktop-entry " + mode + " failed: " + error + "\n", 1);
+    return ToolResult{platform::hasTheDesktopEntry(entry->identity) ? "on\n" : "off\n", "", 0};
 }
 
 ToolResult planTheHotKeys(const Arguments& commandLine, const std::vector<HotKey>& declaredHotKeys) {

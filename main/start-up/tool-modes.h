@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hot-keys/hot-key-chords.h"
+#include "platform/desktop-entry.h"
 #include "platform/login-items.h"
 #include "platform/windows.h"
 
@@ -24,6 +25,7 @@ inline constexpr const char* publishMenuFlag = "--publish-menu-from-stdin";
 inline constexpr const char* loginFlag = "--login";
 inline constexpr const char* hotKeyPlanFlag = "--hotkey-plan";
 inline constexpr const char* whichRuntimeFlag = "--which-runtime";
+inline constexpr const char* desktopEntryFlag = "--desktop-entry";
 
 ToolResult publishTheMenuFromStdin(const std::string& input);
 
@@ -33,6 +35,10 @@ ToolResult answerTheLogin(const Arguments& commandLine, const std::optional<std:
 
 // The plist names of the bundle's launch agents, sorted; none when the folder cannot be listed.
 std::vector<std::string> launchAgentPlists(const std::string& bundleDirectory);
+
+// Registers the bundle with the desktop (on), removes it (off) or tells (status): prints "on"
+// or "off". `entry` is none when the bundle has no identifier.
+ToolResult answerTheDesktopEntry(const Arguments& commandLine, const std::optional<platform::DesktopEntry>& entry);
 
 ToolResult planTheHotKeys(const Arguments& commandLine, const std::vector<HotKey>& declaredHotKeys);
 

@@ -74,7 +74,42 @@ Json jsonOf(plist_t node) {
     }
 }
 
+plist_t nodeOf(const Json& value) {
+    if (value.is_object()) {
+        plist_t dict = plist_new_dict();
+        for (const auto& [key, member] : value.items()) {
+            if (plist_t node = nodeOf(member)) plist_dict_set_item(dict, key.c_str(), node);
+        }
+        return dict;
+    }
+    if (value.is_array()) {
+        plist_t array = plist_new_array();
+        for (const Json& member : value) {
+            if (plist_t node = nodeOf(member)) plist_array_append_item(array, node);
+        }
+        return array;
+    }
+    if (value.is_string()) return plist_new_string(value.get_ref<const std::string&>().c_str());
+    if (value.is_boolean()) return plist_new_bool(value.get<bool>() ? 1 : 0);
+    if (value.is_number_integer()) return plist_new_uint(static_cast<std::uint64_t>(value.get<std::int64_t>()));
+    if (value.is_number_float()) return plist_new_real(value.get<double>());
+    return nullptr;
+}
+
 }  // namespace
+
+std::optional<std::string> xmlPropertyListOf(const Json& value) {
+    plist_t root = nodeOf(value);
+    if (!root) return std::nullopt;
+    OwnedPlist owned(root);
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(root, &xml, &length);
+    if (!xml) return std::nullopt;
+    std::string text(xml, length);
+    free(xml);
+    return text;
+}
 
 std::optional<Json> parsedPropertyList(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;

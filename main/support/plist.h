@@ -18,4 +18,8 @@ std::optional<Json> readPropertyList(const std::filesystem::path& file);
 // The same for bytes already in memory.
 std::optional<Json> parsedPropertyList(const std::string& bytes);
 
+// XML property-list text of a JSON value (objects, arrays, strings, booleans, numbers; null
+// and invalid values are left out); none when it cannot be made.
+std::optional<std::string> xmlPropertyListOf(const Json& value);
+
 }  // namespace host

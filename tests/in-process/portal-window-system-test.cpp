@@ -4,7 +4,7 @@
 #include "../unit/main-queue.h"
 #include "fake-shortcuts-portal.h"
 #include "platform/freedesktop/portal-window-system.h"
-#include "private-session-bus.h"
+#include "private-bus.h"
 
 using namespace host::platform;
 using testing_support::FakeShortcutsPortal;
@@ -36,7 +36,8 @@ protected:
                           : system->registerHotKey(18, OPTION, {SIGNATURE, 1}, 0);
     }
 
-    testing_support::PrivateSessionBus bus;
+    testing_support::TemporaryFolder folder;
+    testing_support::PrivateBus bus{folder.path()};
     std::unique_ptr<WindowSystem> system;
     std::vector<std::uint32_t> presses;
 };

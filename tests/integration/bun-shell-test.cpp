@@ -18,8 +18,8 @@ protected:
         ASSERT_TRUE(fs::exists(bun)) << "bun is installed by scripts/setup";
         fixture.writeInfo(Json{{"CFBundleIdentifier", "app.example.demo"},
                                {"CFBundleURLTypes", {{{"CFBundleURLSchemes", {"demo"}}}}}});
-        fs::path shell = fixture.contents() / "Resources" / "shell.ts";
-        fs::copy_file(fs::path(SOURCE_ROOT) / "examples" / "demo" / "shell.ts", shell);
+        // Run where it lies, beside the kit it imports.
+        fs::path shell = fs::path(SOURCE_ROOT) / "examples" / "demo" / "shell.ts";
         fixture.writeRuntime("demo-runtime.json",
                              Json{{"bun", bun.string()}, {"shell", shell.string()}, {"menu", "child"}});
     }

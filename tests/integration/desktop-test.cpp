@@ -90,7 +90,8 @@ TEST_F(Desktop, ADesktopThatCannotBeReachedLeavesTheHostHeadless) {
     writeShellScript(fixture, "exit 4\n");
     RunningHost host(fixture, {}, {{"MENU_BAR_DESKTOP", (fixture.root() / "nobody.sock").string()}});
     EXPECT_EQ(host.waitForTheEnd(), 4);
-    EXPECT_EQ(host.err(), "desktop unavailable: " + (fixture.root() / "nobody.sock").string() +
+    const std::string socket = (fixture.root() / "nobody.sock").string();
+    EXPECT_EQ(host.err(), "desktop: scripted (" + socket + ")\ndesktop unavailable: " + socket +
                               ": No such file or directory\n");
 }
 
@@ -102,7 +103,7 @@ TEST_F(Desktop, ADesktopOfAnotherVersionIsRefused) {
     ASSERT_EQ(peer.accept(20), "");
     ASSERT_TRUE(peer.send("ready", {{"version", 2}}));
     EXPECT_EQ(host.waitForTheEnd(), 5);
-    EXPECT_EQ(host.err(), "desktop unavailable: the desktop speaks version 2, not 1\n");
+    EXPECT_EQ(host.err(), "desktop: scripted (" + peer.path() + ")\ndesktop unavailable: the desktop speaks version 2, not 1\n");
 }
 
 TEST_F(Desktop, TheBadgePlanReadsTheDesktopsWindows) {

@@ -179,3 +179,47 @@ TEST(BadgePlanTool, Usage) {
 }
 
 }  // namespace
+
+TEST(DesktopEntryTool, RegistersTheBundleWithTheDesktopAndTakesItBack) {
+    BundleFixture fixture("demo", "Our \"Demo\" 100%.app");
+    fixture.writeInfo(Json{{"CFBundleIdentifier", "app.example.demo"},
+                           {"CFBundleURLTypes", {{{"CFBundleURLSchemes", {"demo", "Demo-Two"}}}}}});
+    const fs::path data = fixture.home() / ".local" / "share";
+    const fs::path mimeapps = fixture.home() / ".config" / "mimeapps.list";
+    const std::string others = "[Default Applications]\ntext/html=browser.desktop\n"
+                               "x-scheme-handler/demo=other.desktop;\n\n[Added Associations]\nimage/png=viewer.desktop;\n";
+    writeText(mimeapps, others);
+    const std::string usage = "usage: --desktop-entry on|off|status\n";
+    expectFailure(fixture.run({"--desktop-entry"}), 1, usage);
+    expectFailure(fixture.run({"--desktop-entry", "yes"}), 1, usage);
+
+    struct Step {
+        const char* mode;
+        const char* printed;
+    } steps[] = {{"status", "off\n"}, {"on", "on\n"}, {"status", "on\n"}};
+    for (const auto& [mode, printed] : steps) {
+        auto result = fixture.run({"--desktop-entry", mode});
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.out, printed) << mode;
+    }
+    const std::string entry = readText(data / "applications" / "app.example.demo.desktop");
+    const std::string exec = "Exec=\"" + fixture.root().string() + "/Our \\\\\"Demo\\\\\" 100%%.app/Contents/MacOS/demo\" %U\n";
+    for (const std::string& line : {std::string("Name=Our \"Demo\" 100%\n"), exec, std::string("DBusActivatable=true\n"),
+                                    std::string("MimeType=x-scheme-handler/demo;x-scheme-handler/demo-two;\n"),
+                                    std::string("Actions=quit;\n"), std::string("[Desktop Action quit]\nName=Quit\n")}) {
+        EXPECT_NE(entry.find(line), std::string::npos) << line << "\nin\n" << entry;
+    }
+    const std::string service = readText(data / "dbus-1" / "services" / "app.example.demo.service");
+    EXPECT_NE(service.find("Name=app.example.demo\nExec='" + fixture.executable().string() + "'\n"), std::string::npos)
+        << service;
+    EXPECT_EQ(readText(mimeapps), "[Default Applications]\nx-scheme-handler/demo-two=app.example.demo.desktop;\n"
+                                  "text/html=browser.desktop\n"
+                                  "x-scheme-handler/demo=app.example.demo.desktop;other.desktop;\n\n"
+                                  "[Added Associations]\nimage/png=viewer.desktop;\n");
+
+    auto off = fixture.run({"--desktop-entry", "off"});
+    EXPECT_EQ(off.out, "off\n");
+    EXPECT_FALSE(fs::exists(data / "applications" / "app.example.demo.desktop"));
+    EXPECT_FALSE(fs::exists(data / "dbus-1" / "services" / "app.example.demo.service"));
+    EXPECT_EQ(readText(mimeapps), others);
+}

@@ -110,11 +110,16 @@ fs::path BundleFixture::linkTheHostAs(const std::string& name) const {
     return link;
 }
 
+// Built from nothing, so no bus or display of the machine's (DBUS_SESSION_BUS_ADDRESS, DISPLAY,
+// WAYLAND_DISPLAY) reaches a host; it runs headless unless a test names a desktop of its own,
+// and a system bus it might look for is one that is not there.
 std::map<std::string, std::string> BundleFixture::environment() const {
     return {{"HOME", home().string()},
             {"XDG_DATA_HOME", (home() / ".local" / "share").string()},
             {"XDG_CONFIG_HOME", (home() / ".config").string()},
-            {"PATH", "/usr/local/bin:/usr/bin:/bin"}};
+            {"PATH", "/usr/local/bin:/usr/bin:/bin"},
+            {"MENU_BAR_DESKTOP", "headless"},
+            {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (root() / "no-system-bus").string()}};
 }
 
 RunResult BundleFixture::run(const std::vector<std::string>& arguments, const std::string& input,

@@ -3,13 +3,14 @@
 namespace testing_support {
 
 DesktopSession::DesktopSession(const BundleFixture& fixture, std::vector<Json> setup,
-                               std::vector<std::string> arguments, std::map<std::string, std::string> extra)
+                               std::vector<std::string> arguments, std::map<std::string, std::string> extra,
+                               const fs::path& program)
     : peer_(std::make_unique<desktop::Peer>()) {
     // The fixture's folder is short enough for a socket path.
     why_ = peer_->listen((fixture.root() / "desktop.sock").string());
     if (!why_.empty()) return;
     extra["MENU_BAR_DESKTOP"] = peer_->path();
-    host_ = std::make_unique<RunningHost>(fixture, std::move(arguments), std::move(extra));
+    host_ = std::make_unique<RunningHost>(fixture, std::move(arguments), std::move(extra), program);
     why_ = peer_->accept(20);
     if (!why_.empty()) return;
     for (const Json& event : setup) {

@@ -17,7 +17,8 @@ public:
     // Listens, starts the host with the desktop named in its environment, takes its connection,
     // sends `setup` and "ready". started() tells whether all of that worked.
     explicit DesktopSession(const BundleFixture& fixture, std::vector<Json> setup = {},
-                            std::vector<std::string> arguments = {}, std::map<std::string, std::string> extra = {});
+                            std::vector<std::string> arguments = {}, std::map<std::string, std::string> extra = {},
+                            const fs::path& program = {});
 
     bool started() const { return why_.empty(); }
     // Why the session could not start.

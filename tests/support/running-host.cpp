@@ -44,8 +44,8 @@ struct Launch {
 };
 
 Launch launchOf(const BundleFixture& fixture, const std::vector<std::string>& arguments,
-                const std::map<std::string, std::string>& extra, int out, int err) {
-    Launch launch{fixture.executable().string(), {}, {}, fixture.root().string(), out, err};
+                const std::map<std::string, std::string>& extra, int out, int err, const fs::path& program = {}) {
+    Launch launch{(program.empty() ? fixture.executable() : program).string(), {}, {}, fixture.root().string(), out, err};
     launch.argv.push_back(launch.program);
     launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
     auto variables = fixture.environment();
@@ -76,10 +76,10 @@ Launch launchOf(const BundleFixture& fixture, const std::vector<std::string>& ar
 }  // namespace
 
 RunningHost::RunningHost(const BundleFixture& fixture, std::vector<std::string> arguments,
-                         std::map<std::string, std::string> extra) {
+                         std::map<std::string, std::string> extra, const fs::path& program) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-    Launch launch = launchOf(fixture, arguments, extra, out[1], err[1]);
+    Launch launch = launchOf(fixture, arguments, extra, out[1], err[1], program);
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);

@@ -20,8 +20,9 @@ using namespace std::chrono_literals;
 
 class RunningHost {
 public:
+    // `program` replaces the fixture's executable when given (a bundle made elsewhere).
     RunningHost(const BundleFixture& fixture, std::vector<std::string> arguments = {},
-                std::map<std::string, std::string> extra = {});
+                std::map<std::string, std::string> extra = {}, const fs::path& program = {});
     // Started by a middle process, the host's root, which lives until endTheRoot(). This test
     // process becomes a subreaper, so the orphaned host is still its to wait for.
     struct ThroughARoot {};

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "state-text.h"
 
@@ -9,6 +12,7 @@ namespace console {
 namespace {
 
 using desktop::field;
+using desktop::flagOf;
 using desktop::integerOf;
 using desktop::Json;
 using desktop::textOf;
@@ -39,6 +43,64 @@ std::optional<std::int64_t> numberIn(const std::string& text) {
     return number;
 }
 
+// A shell draws its first menu a moment after the host connects; commands give it this long.
+constexpr double MENU_WAIT_SECONDS = 10;
+
+std::string foldedTitle(const std::string& title) {
+    std::string folded;
+    for (std::size_t i = 0; i < title.size(); ++i) {
+        if (title.compare(i, 3, "\u2026") == 0) {
+            folded += "...";
+            i += 2;
+        } else {
+            char c = title[i];
+            folded += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+    }
+    return folded;
+}
+
+void collectTitles(const Json& menu, std::vector<std::string>& titles) {
+    const Json* items = field(menu, "items");
+    if (!items || !items->is_array()) return;
+    for (const Json& item : *items) {
+        if (!flagOf(item, "separator", false) && !textOf(item, "title").empty()) titles.push_back(textOf(item, "title"));
+        if (const Json* submenu = field(item, "submenu")) collectTitles(*submenu, titles);
+    }
+}
+
+std::optional<std::int64_t> itemMatching(const Json& menu, const std::string& typed) {
+    const Json* items = field(menu, "items");
+    if (!items || !items->is_array()) return std::nullopt;
+    for (const Json& item : *items) {
+        if (!flagOf(item, "separator", false) && Console::sameTitle(typed, textOf(item, "title"))) {
+            if (auto number = integerOf(item, "item")) return number;
+        }
+        const Json* submenu = field(item, "submenu");
+        if (auto number = submenu ? itemMatching(*submenu, typed) : std::nullopt) return number;
+    }
+    return std::nullopt;
+}
+
+std::vector<const Json*> menusOf(const std::optional<Json>& statusItems) {
+    std::vector<const Json*> menus;
+    const Json* items = statusItems ? field(*statusItems, "items") : nullptr;
+    if (!items || !items->is_array()) return menus;
+    for (const Json& statusItem : *items) {
+        const Json* menu = field(statusItem, "menu");
+        if (menu && menu->is_object()) menus.push_back(menu);
+    }
+    return menus;
+}
+
+// The activation file the host writes for its declared hot keys, as the host finds its folder.
+std::string activationFileOf(const std::string& identity) {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    std::string folder = data && *data ? data : std::string(home ? home : "") + "/.local/share";
+    return folder + "/" + identity + "/shortcut-activation.json";
+}
+
 std::string defaultName(const std::string& bundle) {
     std::string name = bundle.substr(bundle.find_last_of('.') + 1);
     if (!name.empty() && name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 'a' + 'A');
@@ -53,9 +115,9 @@ const std::vector<std::pair<std::string, Console::Command>>& Console::commands()
     static const std::vector<std::pair<std::string, Command>> table{
         {"help", {&Console::help, "help", "this list"}},
         {"menu", {&Console::menu, "menu", "open the status menu"}},
-        {"open", {&Console::openSubmenu, "open N", "open the submenu of item N"}},
-        {"pick", {&Console::pick, "pick N | pick TITLE", "pick an item by number or exact title"}},
-        {"keys", {&Console::keys, "keys", "list the registered hot keys"}},
+        {"open", {&Console::openSubmenu, "open N | open TITLE", "open the submenu of an item"}},
+        {"pick", {&Console::pick, "pick N | pick TITLE", "pick an item by number or title (any case, ... for …)"}},
+        {"keys", {&Console::keys, "keys", "the registered hot keys as chords, the declared ones' statuses"}},
         {"press", {&Console::press, "press N | press CODE MODIFIERS", "press hot key N of `keys`, or a chord"}},
         {"url", {&Console::url, "url URL", "send a URL to the host"}},
         {"front", {&Console::front, "front BUNDLE | front host", "make an application the front one"}},
@@ -110,11 +172,14 @@ void Console::takeNewState() {
 
 void Console::take(const Json& line) {
     std::string kind = textOf(line, "state");
+    std::string text = describe(line, [this](std::int64_t pid) { return nameOf(pid); });
+    // A change that shows nothing new (a menu opened, numbers kept) is not printed again.
     if (kind == "status-items") {
-        if (line == shownStatusItems_) return;
-        shownStatusItems_ = line;
+        if (text == shownStatusItems_) return;
+        shownStatusItems_ = text;
+        statusItemsPrinted_ = true;
     }
-    say_(describe(line, [this](std::int64_t pid) { return nameOf(pid); }));
+    say_(text);
     if (kind == "alert") openAlert_ = integerOf(line, "alert");
     if (kind == "activate" && desktop::flagOf(line, "accepted", false)) {
         if (auto pid = integerOf(line, "pid")) makeFront(*pid);
@@ -169,26 +234,98 @@ void Console::help(const std::string&) {
     say_(text);
 }
 
+bool Console::sameTitle(const std::string& typed, const std::string& title) {
+    return foldedTitle(typed) == foldedTitle(title);
+}
+
+bool Console::waitForAMenu() {
+    if (!menusOf(peer_.latest("status-items")).empty()) return true;
+    auto hasAMenu = [](const Json& line) { return !menusOf(line).empty(); };
+    bool came = peer_.waitFor("status-items", hasAMenu, MENU_WAIT_SECONDS).has_value();
+    takeNewState();
+    return came;
+}
+
+std::optional<std::int64_t> Console::itemTitled(const std::string& title) {
+    auto find = [&title](const std::optional<Json>& statusItems) -> std::optional<std::int64_t> {
+        for (const Json* menu : menusOf(statusItems)) {
+            if (auto number = itemMatching(*menu, title)) return number;
+        }
+        return std::nullopt;
+    };
+    if (auto number = find(peer_.latest("status-items"))) return number;
+    auto holdsIt = [&find](const Json& line) { return find(line).has_value(); };
+    auto drawn = peer_.waitFor("status-items", holdsIt, MENU_WAIT_SECONDS);
+    takeNewState();
+    return drawn ? find(*drawn) : std::nullopt;
+}
+
+std::vector<std::string> Console::itemTitles() const {
+    std::vector<std::string> titles;
+    auto statusItems = peer_.latest("status-items");  // the menus point into it
+    for (const Json* menu : menusOf(statusItems)) collectTitles(*menu, titles);
+    if (auto popUp = peer_.latest("pop-up")) {
+        if (const Json* menu = field(*popUp, "menu")) collectTitles(*menu, titles);
+    }
+    return titles;
+}
+
+std::vector<std::string> Console::completions(const std::string& line) const {
+    auto space = line.find(' ');
+    std::vector<std::string> found;
+    if (space == std::string::npos) {
+        for (const auto& [name, entry] : commands()) {
+            if (name.starts_with(line)) found.push_back(name);
+        }
+        return found;
+    }
+    std::string command = line.substr(0, space);
+    std::string typed = foldedTitle(line.substr(space + 1));
+    std::vector<std::string> choices;
+    if (command == "pick" || command == "open") choices = itemTitles();
+    if (command == "front" || command == "terminate") {
+        for (const auto& app : apps_) choices.push_back(app.bundle);
+        if (command == "front") choices.push_back("host");
+    }
+    for (const std::string& choice : choices) {
+        std::string candidate = command + " " + choice;
+        if (foldedTitle(choice).starts_with(typed) && std::find(found.begin(), found.end(), candidate) == found.end())
+            found.push_back(candidate);
+    }
+    return found;
+}
+
+// Prints the tree once, whether or not opening it changed anything.
 void Console::menu(const std::string&) {
+    if (!waitForAMenu()) return say_("no status item has a menu yet\n");
+    statusItemsPrinted_ = false;
     send("open-menu");
+    if (!peer_.ping(5)) say_("no answer from the host: " + peer_.lastError() + "\n");
+    takeNewState();
+    if (auto statusItems = peer_.latest("status-items"); statusItems && !statusItemsPrinted_)
+        say_(describe(*statusItems, [this](std::int64_t pid) { return nameOf(pid); }));
 }
 
 void Console::openSubmenu(const std::string& argument) {
     auto item = numberIn(argument);
-    if (!item) return say_("usage: open N\n");
+    if (!item && !argument.empty()) item = itemTitled(argument);
+    if (!item) return say_(argument.empty() ? "usage: open N | open TITLE\n" : "no item titled " + argument + "\n");
     send("open-menu", {{"item", *item}});
 }
 
 void Console::pick(const std::string& argument) {
     auto item = numberIn(argument);
-    if (!item && !argument.empty()) item = peer_.itemNumber(argument);
+    if (!item && !argument.empty()) item = itemTitled(argument);
     if (!item) return say_(argument.empty() ? "usage: pick N | pick TITLE\n" : "no item titled " + argument + "\n");
     send("pick", {{"item", *item}});
 }
 
 void Console::keys(const std::string&) {
     auto hotKeys = peer_.latest("hot-keys");
-    say_(hotKeys ? describeHotKeys(*hotKeys) : "hot keys: none\n");
+    std::string text = hotKeys ? describeHotKeys(*hotKeys) : "hot keys: none\n";
+    std::ifstream file(activationFileOf(textOf(peer_.hello(), "identity")));
+    Json activation = Json::parse(std::string(std::istreambuf_iterator<char>(file), {}), nullptr, false);
+    say_(text + describeDeclaredHotKeys(activation));
 }
 
 void Console::press(const std::string& argument) {

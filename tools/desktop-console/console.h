@@ -35,6 +35,13 @@ public:
 
     std::string nameOf(std::int64_t pid) const;
 
+    // Whole lines that complete `line`, the text typed so far: a command, then an item title
+    // (pick, open) or an application (front, terminate).
+    std::vector<std::string> completions(const std::string& line) const;
+
+    // A typed title matches an item's title whatever the letters' case, and "..." stands for "…".
+    static bool sameTitle(const std::string& typed, const std::string& title);
+
 private:
     using Handler = void (Console::*)(const std::string& argument);
     struct Command {
@@ -50,6 +57,11 @@ private:
     void makeFront(std::int64_t pid);
     const PretendApp* appOf(const std::string& bundle) const;
     std::optional<std::int64_t> pidOf(const std::string& bundleOrHost);
+    // The first item so titled in the latest menus, waiting a while for the shell to draw it.
+    std::optional<std::int64_t> itemTitled(const std::string& title);
+    // Waits a while for a status item with a menu; false when none came.
+    bool waitForAMenu();
+    std::vector<std::string> itemTitles() const;
 
     void help(const std::string&);
     void menu(const std::string&);
@@ -77,7 +89,8 @@ private:
     std::int64_t nextPid_ = 5000001;
     std::int64_t nextRequest_ = 1;
     std::optional<std::int64_t> openAlert_;
-    desktop::Json shownStatusItems_;
+    std::string shownStatusItems_;
+    bool statusItemsPrinted_ = false;
 };
 
 }  // namespace console

@@ -18,6 +18,7 @@
 #include "console.h"
 #include "desktop-peer.h"
 #include "host-process.h"
+#include "line-editor.h"
 
 namespace {
 
@@ -49,7 +50,11 @@ bool catchSignals() {
     return true;
 }
 
+// At a terminal, what the console says goes above the line being typed.
+console::LineEditor* editor = nullptr;
+
 void say(const std::string& text) {
+    if (editor) return editor->print(text);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
@@ -85,22 +90,35 @@ std::string freshDirectory() {
 
 class Session {
 public:
-    Session(desktop::Peer& peer, pid_t host) : peer_(peer), host_(host), console_(peer, say) {}
+    Session(desktop::Peer& peer, pid_t host, int hostOutput)
+        : peer_(peer), host_(host), hostOutput_(hostOutput), console_(peer, say) {}
+
+    // Line editing for a person at a terminal; scripts keep reading plain lines.
+    void editLines() {
+        editor_.emplace(
+            "desktop> ", [this](std::optional<std::string> line) { takeTypedLine(line); },
+            [this](const std::string& typed) { return console_.completions(typed); });
+        editor = &*editor_;
+    }
+
+    ~Session() { releaseTheTerminal(); }
 
     // Runs until the host ends or the person leaves; the console's exit status.
     int run() {
         auto started = std::chrono::steady_clock::now();
         while (!finished_) {
             bool readCommands = everConnected_ || waitedFor(started);
-            pollfd fds[4] = {{signalPipe[0], POLLIN, 0},
+            pollfd fds[5] = {{signalPipe[0], POLLIN, 0},
                              {everConnected_ ? -1 : peer_.listenerFd(), POLLIN, 0},
                              {peer_.fd(), POLLIN, 0},
-                             {readCommands && inputOpen_ ? 0 : -1, POLLIN, 0}};
-            if (poll(fds, 4, readCommands ? -1 : 250) < 0 && errno != EINTR) return stop("poll failed", 1);
+                             {readCommands && inputOpen_ ? 0 : -1, POLLIN, 0},
+                             {hostOutput_, POLLIN, 0}};
+            if (poll(fds, 5, readCommands ? -1 : 250) < 0 && errno != EINTR) return stop("poll failed", 1);
             if (fds[0].revents) takeSignals();
+            if (!finished_ && fds[4].revents) readHostOutput();
             if (!finished_ && fds[1].revents) acceptHost();
             if (!finished_ && fds[2].revents) readHost();
-            if (!finished_ && fds[3].revents) readCommandLines();
+            if (!finished_ && fds[3].revents) (editor_ ? editor_->readCharacter() : readCommandLines());
         }
         return exitCode_;
     }
@@ -161,7 +179,42 @@ private:
         }
     }
 
+    void takeTypedLine(const std::optional<std::string>& line) {
+        if (!line) {
+            inputOpen_ = false;
+            return leave();
+        }
+        if (!console_.command(*line)) leave();
+    }
+
+    // Whole lines of the host's output, shown above the prompt; the rest waits for its end.
+    void readHostOutput() {
+        char chunk[4096];
+        ssize_t count = read(hostOutput_, chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR) return;
+        if (count <= 0) {
+            if (!hostPending_.empty()) say(hostPending_ + "\n");
+            hostPending_.clear();
+            close(hostOutput_);
+            hostOutput_ = -1;
+            return;
+        }
+        hostPending_.append(chunk, static_cast<std::size_t>(count));
+        auto end = hostPending_.rfind('\n');
+        if (end == std::string::npos) return;
+        say(hostPending_.substr(0, end + 1));
+        hostPending_.erase(0, end + 1);
+    }
+
+    // The last lines are not followed by a prompt.
+    void releaseTheTerminal() {
+        editor = nullptr;
+        editor_.reset();
+    }
+
     void hostEnded(int status) {
+        while (hostOutput_ >= 0) readHostOutput();
+        releaseTheTerminal();
         peer_.readAvailable();
         console_.takeNewState();
         say("host " + console::statusText(status) + "\n");
@@ -177,6 +230,7 @@ private:
     }
 
     int stop(const std::string& why, int exitCode) {
+        releaseTheTerminal();
         say(why + "\n");
         int status = console::stopHost(host_, STOP_GRACE_SECONDS);
         say("host " + console::statusText(status) + "\n");
@@ -187,7 +241,10 @@ private:
 
     desktop::Peer& peer_;
     pid_t host_;
+    int hostOutput_;
+    std::string hostPending_;
     console::Console console_;
+    std::optional<console::LineEditor> editor_;
     bool everConnected_ = false;
     bool warnedUnconnected_ = false;
     bool inputOpen_ = true;
@@ -202,13 +259,16 @@ int runWith(const Options& options, const std::string& socketPath) {
         say("cannot listen: " + error + "\n");
         return 1;
     }
-    console::Started host = console::startHost(options.command, socketPath);
+    const bool atATerminal = isatty(0) && isatty(1);
+    console::Started host = console::startHost(options.command, socketPath, atATerminal);
     if (host.pid < 0) {
         say(host.error + "\n");
         return 1;
     }
     say("desktop on " + socketPath + "; host pid " + std::to_string(host.pid) + " started\n");
-    return Session(peer, host.pid).run();
+    Session session(peer, host.pid, host.output);
+    if (atATerminal) session.editLines();
+    return session.run();
 }
 
 }  // namespace

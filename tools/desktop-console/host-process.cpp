@@ -52,8 +52,10 @@ int prepare(posix_spawnattr_t& attributes, posix_spawn_file_actions_t& actions) 
 
 }  // namespace
 
-Started startHost(const std::vector<std::string>& command, const std::string& socketPath) {
-    if (command.empty()) return {-1, "no host command"};
+Started startHost(const std::vector<std::string>& command, const std::string& socketPath, bool captureOutput) {
+    if (command.empty()) return {-1, "no host command", -1};
+    int pipeEnds[2] = {-1, -1};
+    if (captureOutput && pipe2(pipeEnds, O_CLOEXEC) != 0) return {-1, std::string("pipe: ") + std::strerror(errno), -1};
     std::vector<std::string> arguments = command;
     std::vector<std::string> environment = environmentWith(socketPath);
     posix_spawnattr_t attributes;
@@ -62,13 +64,19 @@ Started startHost(const std::vector<std::string>& command, const std::string& so
     posix_spawn_file_actions_init(&actions);
     pid_t pid = -1;
     int error = prepare(attributes, actions);
+    if (error == 0 && captureOutput) error = posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    if (error == 0 && captureOutput) error = posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
     if (error == 0)
         error = posix_spawnp(&pid, arguments[0].c_str(), &actions, &attributes,
                              pointersTo(arguments).data(), pointersTo(environment).data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    if (error != 0) return {-1, "cannot start " + command[0] + ": " + std::strerror(error)};
-    return {pid, ""};
+    if (captureOutput) close(pipeEnds[1]);
+    if (error != 0) {
+        if (captureOutput) close(pipeEnds[0]);
+        return {-1, "cannot start " + command[0] + ": " + std::strerror(error), -1};
+    }
+    return {pid, "", pipeEnds[0]};
 }
 
 std::optional<int> endedHost(pid_t pid) {

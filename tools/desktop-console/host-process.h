@@ -14,9 +14,12 @@ namespace console {
 struct Started {
     pid_t pid = -1;
     std::string error;  // why it could not start, when pid is -1
+    int output = -1;    // the reading end of the host's standard output and error, when captured
 };
 
-Started startHost(const std::vector<std::string>& command, const std::string& socketPath);
+// With `captureOutput` the host's standard output and error go to one pipe (Started::output),
+// so that a person's prompt can be kept whole around them; else they are the console's.
+Started startHost(const std::vector<std::string>& command, const std::string& socketPath, bool captureOutput = false);
 
 // The wait status once the host has ended; none while it runs.
 std::optional<int> endedHost(pid_t pid);

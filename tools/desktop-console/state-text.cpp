@@ -23,6 +23,7 @@ std::string numberText(const Json& line, const std::string& name) {
 
 // A four-character code such as a hot key's signature, as its characters when printable.
 std::string codeText(const Json& line, const std::string& name) {
+    if (std::string text = textOf(line, name); !text.empty()) return "'" + text + "'";
     auto code = integerOf(line, name);
     if (!code || *code < 0 || *code > 0xffffffff) return numberText(line, name);
     std::string characters;
@@ -76,8 +77,10 @@ std::string alert(const Json& line, const NameOf&) {
 }
 
 std::string popUp(const Json& line, const NameOf&) {
+    const Json* menu = field(line, "menu");
+    std::string items = menu ? desktop::renderMenu(*menu, 2) : "";
     return "pop-up menu at (" + numberText(line, "x") + ", " + numberText(line, "y") + "):\n" +
-           desktop::renderMenu(line, 2);
+           (items.empty() ? "  (empty menu)\n" : items);
 }
 
 std::string activationPolicy(const Json& line, const NameOf&) {
@@ -99,9 +102,16 @@ std::string openURL(const Json& line, const NameOf&) {
     return "system opens " + textOf(line, "url") + "\n";
 }
 
+// The host never lets the system end it: people reading "cancel" after a quit need the why.
 std::string quitReply(const Json& line, const NameOf&) {
     const Json* request = field(line, "request");
-    return "quit reply to request " + (request ? dumpOf(*request) : "?") + ": " + textOf(line, "answer") + "\n";
+    std::string answer = textOf(line, "answer");
+    std::string text = "quit reply to request " + (request ? dumpOf(*request) : "?") + ": " + answer + "\n";
+    if (answer == "cancel")
+        text += "  (the host always cancels the system's quit: when the quit goes ahead it ends its shell\n"
+                "   and then exits by itself)\n";
+    if (answer == "later") text += "  (the shell settles this quit; the answer follows)\n";
+    return text;
 }
 
 std::string serviceReply(const Json& line, const NameOf&) {
@@ -148,10 +158,47 @@ std::string describeHotKeys(const Json& line) {
     std::string text = "hot keys:\n";
     int number = 0;
     for (const Json& key : *registered) {
-        std::string modifiers = desktop::hotKeyModifierNames(integerOf(key, "modifiers").value_or(0));
-        text += "  " + std::to_string(++number) + ". code " + numberText(key, "code") +
-                (modifiers.empty() ? "" : " " + modifiers) + " (modifiers " + numberText(key, "modifiers") +
-                ", signature " + codeText(key, "signature") + ", id " + numberText(key, "id") + ")\n";
+        std::string chord = hotKeyChord(integerOf(key, "code").value_or(-1), integerOf(key, "modifiers").value_or(0));
+        text += "  " + std::to_string(++number) + ". " + chord + "  (code " + numberText(key, "code") + ", modifiers " +
+                numberText(key, "modifiers") + ", signature " + codeText(key, "signature") + ", id " +
+                numberText(key, "id") + ")\n";
+    }
+    return text;
+}
+
+std::string hotKeyChord(std::int64_t code, std::int64_t modifiers) {
+    // Carbon key codes of the ANSI layout, as the host registers them; 10 is the ISO top-left key.
+    static const std::map<std::int64_t, std::string> keys = {
+        {0, "A"},  {11, "B"}, {8, "C"},  {2, "D"},  {14, "E"}, {3, "F"},  {5, "G"},  {4, "H"},  {34, "I"},
+        {38, "J"}, {40, "K"}, {37, "L"}, {46, "M"}, {45, "N"}, {31, "O"}, {35, "P"}, {12, "Q"}, {15, "R"},
+        {1, "S"},  {17, "T"}, {32, "U"}, {9, "V"},  {13, "W"}, {7, "X"},  {16, "Y"}, {6, "Z"},  {29, "0"},
+        {18, "1"}, {19, "2"}, {20, "3"}, {21, "4"}, {23, "5"}, {22, "6"}, {26, "7"}, {28, "8"}, {25, "9"},
+        {50, "`"}, {10, "\u00A7"}};
+    // In the order Info.plist chords are written here: command, shift, option, control.
+    static const std::pair<std::int64_t, const char*> glyphs[] = {
+        {256, "\u2318"}, {512, "\u21E7"}, {2048, "\u2325"}, {4096, "\u2303"}};
+    std::string chord;
+    for (const auto& [mask, glyph] : glyphs) {
+        if (modifiers & mask) chord += glyph;
+    }
+    auto key = keys.find(code);
+    return chord + (key != keys.end() ? key->second : "key " + std::to_string(code));
+}
+
+std::string describeDeclaredHotKeys(const Json& activation) {
+    const Json* rows = field(activation, "rows");
+    if (!rows || !rows->is_array() || rows->empty()) return "";
+    std::string text = "declared hot keys (shortcut-activation.json):\n";
+    for (const Json& row : *rows) {
+        std::string key = textOf(row, "key");
+        if (key.starts_with("key:")) key.erase(0, 4);
+        auto status = integerOf(row, "status").value_or(-1);
+        const char* meaning = status == 0     ? "registered"
+                              : status == -1  ? "not registered"
+                              : status == -3  ? "released for the remote machine"
+                              : status == -50 ? "not expressible"
+                                              : "refused by the desktop";
+        text += "  " + key + "  " + textOf(row, "action") + ", status " + std::to_string(status) + " (" + meaning + ")\n";
     }
     return text;
 }

@@ -15,7 +15,13 @@ using NameOf = std::function<std::string(std::int64_t pid)>;
 // One state line; empty for lines nobody needs to see (pongs).
 std::string describe(const Json& line, const NameOf& nameOf);
 
-// The registered hot keys, numbered from 1 as `press N` takes them.
+// The registered hot keys as chords (⌘⇧D), numbered from 1 as `press N` takes them.
 std::string describeHotKeys(const Json& hotKeys);
+
+// A registered chord from its key code and modifier mask: "⌘⇧D".
+std::string hotKeyChord(std::int64_t code, std::int64_t modifiers);
+
+// The declared hot keys of an activation file with their statuses; empty without rows.
+std::string describeDeclaredHotKeys(const Json& activation);
 
 }  // namespace console

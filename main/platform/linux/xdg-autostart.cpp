@@ -7,38 +7,13 @@
 #include "platform/login-items.h"
 #include "platform/process.h"
 #include "platform/files.h"
+#include "platform/freedesktop/desktop-entry-format.h"
 #include "support/plist.h"
 
 namespace host::platform {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool needsQuotes(const std::string& argument) {
-    return argument.empty() || argument.find_first_of(" \t\"'\\><~|&;$*?#()`=") != std::string::npos;
-}
-
-// Quoting of the Exec key: reserved characters quoted, then the string-value escape of "\".
-std::string execArgument(const std::string& argument) {
-    std::string quoted;
-    if (needsQuotes(argument)) {
-        quoted = "\"";
-        for (char c : argument) {
-            if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-            quoted += c;
-        }
-        quoted += "\"";
-    } else {
-        quoted = argument;
-    }
-    std::string escaped;
-    for (char c : quoted) {
-        if (c == '\\') escaped += "\\\\";
-        else if (c == '%') escaped += "%%";
-        else escaped += c;
-    }
-    return escaped;
-}
 
 bool hasControlCharacter(const std::string& text) {
     for (unsigned char c : text) {

@@ -78,13 +78,10 @@ void FreedesktopDesktop::listenToTheWindowSystem() {
     windows_->setEvents(std::move(events));
 }
 
-// Replaced on a later turn: the window system that reports its loss is still running.
+// The window system answers as the headless one from now on. Replacing it would hand out hot-key
+// references that the owners may still hold for the lost grabs.
 void FreedesktopDesktop::windowSystemLost(const std::string& why) {
     say("desktop: the window system is gone (" + why + "); carrying on without it\n");
-    std::weak_ptr<bool> alive = alive_;
-    loop::postToTheMainQueue([this, alive] {
-        if (auto still = alive.lock(); still && *still) windows_ = headlessWindowSystem();
-    });
 }
 
 // The application's bus name and the other instance

@@ -25,7 +25,8 @@ struct WindowSystemEvents {
     // True when a handler took the press.
     std::function<bool(HotKeyId)> hotKeyPressed;
     std::function<void(std::uint32_t flags)> displayReconfigured;
-    // The connection is gone for good (the display closed): the desktop carries on headless.
+    // The connection is gone for good (the display closed). The window system then answers as
+    // the headless one does, with hot-key references apart from the ones it gave before.
     std::function<void(const std::string& why)> lost;
 };
 

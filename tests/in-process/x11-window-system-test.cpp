@@ -60,7 +60,8 @@ protected:
                                return true;
                            },
                            [this](std::uint32_t flags) { displayFlags.push_back(flags); },
-                           [this](const std::string& reason) { lost = reason; }});
+                           [this](const std::string& reason) { lost = reason; },
+                           {}});
     }
 
     bool waitForChanges(std::size_t count) {

@@ -71,6 +71,9 @@ void FreedesktopDesktop::listenToTheWindowSystem() {
     };
     events.hostBecameActive = [this] { tellTheHostBecameActive(); };
     events.hotKeyPressed = [this](HotKeyId id) { return pressHotKey(id); };
+    events.hotKeyRefused = [this](HotKeyId id, std::uint64_t reference, std::int32_t status) {
+        refuseHotKey(id, reference, status);
+    };
     events.displayReconfigured = [this](std::uint32_t flags) {
         if (handlers().displayReconfigured) handlers().displayReconfigured(flags);
     };

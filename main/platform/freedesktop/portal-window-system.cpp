@@ -105,8 +105,6 @@ private:
     WindowSystemEvents events_;
     std::map<std::uint64_t, Shortcut> shortcuts_;
     std::uint64_t lastReference_ = 0;
-    // What the portal refused, by shortcut id, told at the chord's next registration.
-    std::map<std::string, std::int32_t> refusals_;
     std::string session_;
     unsigned generation_ = 0;
     unsigned tokens_ = 0;
@@ -154,11 +152,6 @@ HotKeyRegistration PortalWindowSystem::registerHotKey(std::uint32_t code, std::u
                                                       std::uint32_t) {
     auto trigger = triggerOf(code, modifiers);
     if (!trigger) return {NO_KEY_FOR_THE_CHORD, 0};
-    if (auto refused = refusals_.find(shortcutIdOf(id)); refused != refusals_.end()) {
-        const std::int32_t status = refused->second;
-        refusals_.erase(refused);
-        return {status, 0};
-    }
     for (const auto& [reference, shortcut] : shortcuts_) {
         if (shortcut.trigger == *trigger || shortcut.id == id) return {HOT_KEY_EXISTS_STATUS, 0};
     }
@@ -171,8 +164,10 @@ void PortalWindowSystem::unregisterHotKey(std::uint64_t reference) {
     if (shortcuts_.erase(reference) > 0) bindSoon();
 }
 
-// The chords of one turn of the loop go to the portal together.
+// The chords of one turn of the loop go to the portal together. Answers about an older set
+// no longer apply.
 void PortalWindowSystem::bindSoon() {
+    ++generation_;
     if (bindPosted_) return;
     bindPosted_ = true;
     std::weak_ptr<bool> alive = alive_;
@@ -187,7 +182,7 @@ std::string PortalWindowSystem::nextToken() { return "menu_bar_host_" + std::to_
 
 // Portals bind a session's shortcuts once: every new set gets a session of its own.
 void PortalWindowSystem::bindAll() {
-    const unsigned generation = ++generation_;
+    const unsigned generation = generation_;
     if (!session_.empty()) {
         g_dbus_connection_call(connection_, PORTAL, session_.c_str(), SESSION, "Close", nullptr, nullptr,
                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
@@ -249,13 +244,17 @@ void PortalWindowSystem::bind(const std::string& session) {
     });
 }
 
-// Every current shortcut but the bound ones is refused with that status.
+// Every current shortcut but the bound ones is refused with that status: it is let go and its
+// owner told, so that its next registration asks the portal again.
 void PortalWindowSystem::refuse(const std::set<std::string>& bound, std::int32_t status) {
+    std::vector<std::pair<std::uint64_t, HotKeyId>> refused;
     for (const auto& [reference, shortcut] : shortcuts_) {
-        const std::string id = shortcutIdOf(shortcut.id);
-        if (bound.contains(id)) refusals_.erase(id);
-        else refusals_[id] = status;
+        if (!bound.contains(shortcutIdOf(shortcut.id))) refused.emplace_back(reference, shortcut.id);
     }
+    for (const auto& [reference, id] : refused) shortcuts_.erase(reference);
+    const auto tell = events_.hotKeyRefused;
+    if (!tell) return;
+    for (const auto& [reference, id] : refused) tell(id, reference, status);
 }
 
 // Calls a method that answers through a Request object. A call that fails is an answer of its

@@ -3,9 +3,9 @@
 //
 // The portal answers later than the host asks, and binds a whole set of shortcuts at once: a
 // chord registers at once (status 0) and the chords of one turn of the loop are bound together
-// in a fresh portal session. What the portal refused then shows as the status of that chord the
-// next time the host registers it: -128 when the user declined, -9879 when the portal could
-// not bind it. A chord registered twice is HOT_KEY_EXISTS_STATUS; one no key stands for, -50.
+// in a fresh portal session. A chord the portal then refuses is let go and reported through the
+// hotKeyRefused event: -128 when the user declined, -9879 when the portal could not bind it.
+// A chord registered twice is HOT_KEY_EXISTS_STATUS; one no key stands for, -50.
 #pragma once
 
 #include <memory>

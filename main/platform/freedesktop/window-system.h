@@ -28,6 +28,8 @@ struct WindowSystemEvents {
     // The connection is gone for good (the display closed). The window system then answers as
     // the headless one does, with hot-key references apart from the ones it gave before.
     std::function<void(const std::string& why)> lost;
+    // A chord that registered was refused afterwards; its reference is released.
+    std::function<void(HotKeyId, std::uint64_t reference, std::int32_t status)> hotKeyRefused;
 };
 
 class WindowSystem {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <iterator>
+#include <vector>
 
 // xcb's XKB header names a member "explicit", which C++ reserves.
 #define explicit explicit_
@@ -170,7 +171,7 @@ void KeyGrabs::ungrab(std::uint64_t reference) {
     auto found = grabs_.find(reference);
     if (found == grabs_.end()) return;
     if (found->second.keycode != 0) {
-        ungrabEveryVariant(found->second.keycode, found->second.modifiers);
+        ungrabEveryVariant(found->second.keycode, found->second.modifiers, numLock_);
         keys_.erase(found->second.keycode);
     }
     grabs_.erase(found);
@@ -207,8 +208,8 @@ bool KeyGrabs::grabEveryVariant(xcb_keycode_t keycode, std::uint16_t modifiers) 
     return false;
 }
 
-void KeyGrabs::ungrabEveryVariant(xcb_keycode_t keycode, std::uint16_t modifiers) {
-    for (std::uint16_t locks : lockVariants(numLock_)) xcb_ungrab_key(connection_, keycode, root_, modifiers | locks);
+void KeyGrabs::ungrabEveryVariant(xcb_keycode_t keycode, std::uint16_t modifiers, std::uint16_t numLock) {
+    for (std::uint16_t locks : lockVariants(numLock)) xcb_ungrab_key(connection_, keycode, root_, modifiers | locks);
     xcb_flush(connection_);
 }
 
@@ -248,18 +249,27 @@ bool KeyGrabs::takeMappingEvent(const xcb_generic_event_t& event) {
 }
 
 // Every grab to the key the new mapping gives its chord; one that lost its key, or whose new
-// key another client holds, waits for the next change.
+// key another client holds, waits for the next change. A grab whose key stays is left alone:
+// the server tells of a new keyboard on every switch between keyboards, and a chord let go
+// even for a round trip loses the presses that come meanwhile.
 void KeyGrabs::moveTheGrabs() {
-    for (auto& [reference, grab] : grabs_) {
-        if (grab.keycode != 0) ungrabEveryVariant(grab.keycode, grab.modifiers);
-        grab.keycode = 0;
-    }
-    keys_.clear();
+    const std::uint16_t numLockBefore = numLock_;
     readTheKeymap();
+    std::vector<Grab*> moving;
     for (auto& [reference, grab] : grabs_) {
-        auto keycode = keycodeOf(grab.hostCode);
-        if (keycode && !heldHere(*keycode, grab.modifiers) && grabEveryVariant(*keycode, grab.modifiers)) {
-            grab.keycode = *keycode;
+        const auto keycode = keycodeOf(grab.hostCode);
+        if (keycode && *keycode == grab.keycode && numLock_ == numLockBefore) continue;
+        if (grab.keycode != 0) {
+            ungrabEveryVariant(grab.keycode, grab.modifiers, numLockBefore);
+            keys_.erase(grab.keycode);
+        }
+        grab.keycode = 0;
+        moving.push_back(&grab);
+    }
+    for (Grab* grab : moving) {
+        auto keycode = keycodeOf(grab->hostCode);
+        if (keycode && !heldHere(*keycode, grab->modifiers) && grabEveryVariant(*keycode, grab->modifiers)) {
+            grab->keycode = *keycode;
         }
     }
 }

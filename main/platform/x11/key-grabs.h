@@ -66,7 +66,7 @@ private:
     std::optional<xcb_keycode_t> keyGiving(std::uint32_t keysym) const;
     std::uint16_t numLockMask() const;
     bool grabEveryVariant(xcb_keycode_t keycode, std::uint16_t modifiers);
-    void ungrabEveryVariant(xcb_keycode_t keycode, std::uint16_t modifiers);
+    void ungrabEveryVariant(xcb_keycode_t keycode, std::uint16_t modifiers, std::uint16_t numLock);
     bool heldHere(xcb_keycode_t keycode, std::uint16_t modifiers) const;
     void moveTheGrabs();
 

@@ -67,7 +67,7 @@ bool FreedesktopDesktop::onTheSessionBus() const { return bus_->connection != nu
 void FreedesktopDesktop::listenToTheWindowSystem() {
     WindowSystemEvents events;
     events.workspaceChanged = [this](WorkspaceChange change, const RunningApplication& application) {
-        tellTheWorkspaceObservers(change, application);
+        tellTheWorkspaceObservers(change, application.pid == host_.pid ? theHost() : application);
     };
     events.hostBecameActive = [this] { tellTheHostBecameActive(); };
     events.hotKeyPressed = [this](HotKeyId id) { return pressHotKey(id); };
@@ -156,12 +156,19 @@ void FreedesktopDesktop::perform(std::function<void()> work) {
 
 // Applications, activation and the window system's answers
 
+// The window system knows the host by its windows alone; the host is its bundle.
+RunningApplication FreedesktopDesktop::theHost() const {
+    return RunningApplication{host_.pid, host_.identity, host_.name, host_.bundlePath, policy_};
+}
+
 std::vector<RunningApplication> FreedesktopDesktop::runningApplications() const {
     std::vector<RunningApplication> all = windows_->runningApplications();
-    for (const auto& application : all) {
-        if (application.pid == host_.pid) return all;
+    for (auto& application : all) {
+        if (application.pid != host_.pid) continue;
+        application = theHost();
+        return all;
     }
-    all.push_back(RunningApplication{host_.pid, host_.identity, host_.name, host_.bundlePath, policy_});
+    all.push_back(theHost());
     return all;
 }
 

@@ -255,40 +255,6 @@ TEST_F(X11WindowSystemTest, WindowsComeFrontToBackWithLayersAndFrames) {
     }
 }
 
-// The badge window the host made: override-redirect and saying the host's pid.
-std::optional<xcb_window_t> badgeWindowOn(testing_support::XTestClient& client) {
-    auto tree = xcb_query_tree_reply(client.connection(), xcb_query_tree(client.connection(), client.root()), nullptr);
-    if (!tree) return std::nullopt;
-    std::optional<xcb_window_t> badge;
-    const xcb_window_t* children = xcb_query_tree_children(tree);
-    const xcb_atom_t pid = client.atom("_NET_WM_PID");
-    // The newest is on top: the last of the children.
-    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
-        auto* property = xcb_get_property_reply(
-            client.connection(), xcb_get_property(client.connection(), 0, children[i], pid, XCB_ATOM_CARDINAL, 0, 1), nullptr);
-        if (property && xcb_get_property_value_length(property) == 4 &&
-            *static_cast<std::uint32_t*>(xcb_get_property_value(property)) == HOST_PID) {
-            badge = children[i];
-        }
-        std::free(property);
-    }
-    std::free(tree);
-    return badge;
-}
-
-// The host's requests reach the server in their own time: look until the window is so mapped.
-bool reachesTheMapState(testing_support::XTestClient& client, xcb_window_t window, std::uint8_t state) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        auto* attributes = xcb_get_window_attributes_reply(client.connection(),
-                                                           xcb_get_window_attributes(client.connection(), window), nullptr);
-        const bool reached = attributes && attributes->override_redirect && attributes->map_state == state;
-        std::free(attributes);
-        if (reached) return true;
-        usleep(10000);
-    }
-    return false;
-}
-
 TEST_F(X11WindowSystemTest, TheBadgeWindowStandsWhereThePanelSaysAndLetsClicksThrough) {
     for (bool composited : {false, true}) {
         SCOPED_TRACE(composited ? "composited" : "opaque");
@@ -305,13 +271,12 @@ TEST_F(X11WindowSystemTest, TheBadgeWindowStandsWhereThePanelSaysAndLetsClicksTh
         panel.setFrame({100, 200, 150, 34});
         panel.orderFront();
         system->showTheBadgePanel(panel);
-        auto badge = badgeWindowOn(client);
+        auto badge = client.newestWindowOf(HOST_PID);
         ASSERT_TRUE(badge);
-        ASSERT_TRUE(reachesTheMapState(client, *badge, XCB_MAP_STATE_VIEWABLE));
+        ASSERT_TRUE(client.reachesTheMapState(*badge, XCB_MAP_STATE_VIEWABLE));
+        EXPECT_EQ(client.geometryOf(*badge), std::make_tuple(100, 1024 - 200 - 34, 150, 34));
         auto* geometry = xcb_get_geometry_reply(client.connection(), xcb_get_geometry(client.connection(), *badge), nullptr);
         ASSERT_TRUE(geometry);
-        EXPECT_EQ(std::make_tuple(geometry->x, geometry->y, geometry->width, geometry->height),
-                  std::make_tuple(100, 1024 - 200 - 34, 150, 34));
         EXPECT_EQ(geometry->depth, composited ? 32 : 24);
         std::free(geometry);
         // Clicks go through; without a compositor the corners are cut by the window's shape.
@@ -326,7 +291,7 @@ TEST_F(X11WindowSystemTest, TheBadgeWindowStandsWhereThePanelSaysAndLetsClicksTh
 
         panel.orderOut();
         system->showTheBadgePanel(panel);
-        EXPECT_TRUE(reachesTheMapState(client, *badge, XCB_MAP_STATE_UNMAPPED));
+        EXPECT_TRUE(client.reachesTheMapState(*badge, XCB_MAP_STATE_UNMAPPED));
         system.reset();
     }
 }

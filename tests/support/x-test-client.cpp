@@ -1,7 +1,10 @@
 #include "x-test-client.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <xcb/randr.h>
 #include <xcb/xtest.h>
@@ -87,6 +90,54 @@ std::optional<xcb_window_t> XTestClient::activationRequested() {
         if (message->type == activeWindow) return message->window;
     }
     return std::nullopt;
+}
+
+namespace {
+
+// The root's children, bottom to top.
+std::vector<xcb_window_t> childrenOf(xcb_connection_t* connection, xcb_window_t root) {
+    auto tree = owned(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
+    if (!tree) return {};
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    return {children, children + xcb_query_tree_children_length(tree.get())};
+}
+
+}  // namespace
+
+std::optional<xcb_window_t> XTestClient::newestWindowOf(std::int32_t pid) {
+    const xcb_atom_t pidAtom = atom("_NET_WM_PID");
+    std::optional<xcb_window_t> newest;
+    for (xcb_window_t window : childrenOf(connection_, root_)) {
+        auto property = owned(xcb_get_property_reply(
+            connection_, xcb_get_property(connection_, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr));
+        if (property && xcb_get_property_value_length(property.get()) == 4 &&
+            *static_cast<std::int32_t*>(xcb_get_property_value(property.get())) == pid) {
+            newest = newest ? std::max(*newest, window) : window;
+        }
+    }
+    return newest;
+}
+
+bool XTestClient::isOnTop(xcb_window_t window) {
+    const auto children = childrenOf(connection_, root_);
+    return !children.empty() && children.back() == window;
+}
+
+std::optional<std::tuple<int, int, int, int>> XTestClient::geometryOf(xcb_window_t window) {
+    auto geometry = owned(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr));
+    if (!geometry) return std::nullopt;
+    return std::make_tuple(geometry->x, geometry->y, geometry->width, geometry->height);
+}
+
+bool XTestClient::reachesTheMapState(xcb_window_t window, std::uint8_t state) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        auto attributes = owned(
+            xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), nullptr));
+        if (attributes && attributes->override_redirect && attributes->map_state == state) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 xcb_keycode_t XTestClient::keycodeOf(std::uint32_t keysym) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <xcb/xcb.h>
@@ -62,6 +63,15 @@ public:
     void setProperty(xcb_window_t window, const std::string& name, xcb_atom_t type, const std::vector<std::uint32_t>& values);
     // The window of an activation request sent to the root, once one came.
     std::optional<xcb_window_t> activationRequested();
+
+    // What another client put on the screen: the newest top-level window that says it is
+    // `pid`'s, whether it is the topmost one, and its place.
+    std::optional<xcb_window_t> newestWindowOf(std::int32_t pid);
+    bool isOnTop(xcb_window_t window);
+    std::optional<std::tuple<int, int, int, int>> geometryOf(xcb_window_t window);
+    // Waits (generously) until the override-redirect window is so mapped (XCB_MAP_STATE_*):
+    // another client's requests reach the server in their own time.
+    bool reachesTheMapState(xcb_window_t window, std::uint8_t state);
 
     // Keys through XTEST: the key code that gives the keysym, and a press and release of it with
     // the modifier keys held around it.

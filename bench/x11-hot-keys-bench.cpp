@@ -1,10 +1,14 @@
-// What one activation re-arm with 20 chords costs on X11: every chord released, then grabbed
-// again with its lock variants, against a private Xvfb.
+// What one activation re-arm with 20 chords costs on X11, against a private Xvfb: every chord
+// released, then grabbed again with its lock variants; and a whole activation of the declared
+// hot keys through the freedesktop desktop, half of them following the front application.
 //   build/host-bench --benchmark_filter=X11
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
+#include "bundle-fixture.h"
+#include "hot-keys/hot-key-owner.h"
+#include "platform/freedesktop/freedesktop-desktop.h"
 #include "platform/x11/x11-window-system.h"
 #include "private-x-server.h"
 
@@ -41,5 +45,36 @@ void BM_X11RearmOfTwentyChords(benchmark::State& state) {
     state.counters["re-arms/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_X11RearmOfTwentyChords)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Each activation alternates the front application: ten chords are released or grabbed, the
+// other ten stay, and the activation file is rewritten with all twenty.
+void BM_X11ActivationWithTwentyDeclaredHotKeys(benchmark::State& state) {
+    testing_support::PrivateXServer server;
+    testing_support::TemporaryFolder folder;
+    std::string why;
+    auto system = server.display().empty() ? nullptr : openTheX11WindowSystem(server.display().c_str(), 1, &why);
+    if (!system) {
+        state.SkipWithError(("no X server: " + why).c_str());
+        return;
+    }
+    auto previous = useTheDesktop(std::make_unique<FreedesktopDesktop>(FreedesktopHost{1, "", "", ""}, "", std::move(system)));
+    std::vector<host::HotKey> declared;
+    for (std::size_t i = 0; i < std::size(LETTERS); ++i) {
+        declared.push_back({std::string("⌘⇧") + static_cast<char>('A' + i), "demo://open/" + std::to_string(i),
+                            i % 2 ? "always" : "front:com.example.editor", std::nullopt});
+    }
+    {
+        host::HotKeyOwner owner({declared, folder.path() / "shortcut-activation.json"});
+        const std::optional<std::string> fronts[] = {std::string("com.example.editor"), std::string("com.example.other")};
+        int turn = 0;
+        for (auto _ : state) owner.arm(fronts[turn++ % 2]);
+        for (std::int32_t status : owner.statuses()) {
+            if (status != 0 && status != -1) state.SkipWithError("a chord was refused");
+        }
+    }
+    useTheDesktop(std::move(previous));
+    state.counters["activations/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_X11ActivationWithTwentyDeclaredHotKeys)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace

@@ -211,6 +211,9 @@ void BusConnection::recordSignals(const std::string& interface) {
             connection_, nullptr, interface.c_str(), nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE, signalHeard,
             record, [](gpointer data) { delete static_cast<std::function<void(const std::string&)>*>(data); }));
     });
+    // The bus takes the match rule before it answers a later call: no signal sent after this
+    // returns is missed.
+    call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", nullptr);
 }
 
 std::vector<std::string> BusConnection::signalsSeen() {

@@ -49,6 +49,11 @@ ChildHotKeys::ChildHotKeys() {
         if (theChildHotKeys) theChildHotKeys->fire(id.id);
         return true;
     });
+    desktop.addHotKeyRefusalHandler([](platform::HotKeyId id, std::uint64_t reference, std::int32_t status) {
+        if (id.signature != childHotKeySignature) return false;
+        if (theChildHotKeys) theChildHotKeys->refused(id.id, reference, status);
+        return true;
+    });
     desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {
         if (change == platform::WorkspaceChange::activated) armTheChildHotKeys(application.bundleIdentifier);
     });
@@ -93,6 +98,14 @@ void ChildHotKeys::unregisterHotKey(std::size_t index, bool yielded) {
     if (statuses_[index] == 0 && references_[index]) platform::desktop().unregisterHotKey(*references_[index]);
     references_[index].reset();
     statuses_[index] = yielded ? yieldedHotKeyStatus : unregisteredHotKeyStatus;
+}
+
+// The refusal is reported now; the next arm registers the row again.
+void ChildHotKeys::refused(std::size_t index, std::uint64_t reference, std::int32_t status) {
+    if (index >= rows_.size() || statuses_[index] != 0 || references_[index] != reference) return;
+    references_[index].reset();
+    statuses_[index] = status;
+    reportTheStatuses();
 }
 
 void ChildHotKeys::fire(std::size_t index) {

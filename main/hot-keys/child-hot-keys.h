@@ -41,6 +41,8 @@ public:
     void arm(const std::optional<std::string>& front);
     void registerHotKey(std::size_t index);
     void unregisterHotKey(std::size_t index, bool yielded);
+    // The desktop refused the registered row afterwards: the shell hears its status.
+    void refused(std::size_t index, std::uint64_t reference, std::int32_t status);
     void fire(std::size_t index);
 
     const std::vector<ChildHotKeyRow>& rows() const { return rows_; }

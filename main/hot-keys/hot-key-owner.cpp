@@ -33,6 +33,11 @@ HotKeyOwner::HotKeyOwner(HotKeyOwnerSettings settings) : settings_(std::move(set
         if (theOwner) theOwner->fire(id.id);
         return true;
     });
+    desktop.addHotKeyRefusalHandler([count](platform::HotKeyId id, std::uint64_t reference, std::int32_t status) {
+        if (id.signature != hotKeySignature || id.id >= count) return false;
+        if (theOwner) theOwner->refused(id.id, reference, status);
+        return true;
+    });
     desktop.observeTheWorkspace([](platform::WorkspaceChange change, const platform::RunningApplication& application) {
         if (change == platform::WorkspaceChange::activated) armTheOwner(application.bundleIdentifier);
     });
@@ -67,6 +72,14 @@ void HotKeyOwner::registerHotKey(std::size_t index) {
     const auto registration = platform::desktop().registerHotKey(chord->code, chord->modifiers, id, 0);
     statuses_[index] = registration.status;
     references_[index] = registration.status == 0 ? std::optional(registration.reference) : std::nullopt;
+}
+
+// The refusal is the chord's status until an arm that wants it registers it again.
+void HotKeyOwner::refused(std::size_t index, std::uint64_t reference, std::int32_t status) {
+    if (statuses_[index] != 0 || references_[index] != reference) return;
+    references_[index].reset();
+    statuses_[index] = status;
+    publish();
 }
 
 // A chord that failed keeps its status while unwanted, so the failure stays visible.

@@ -35,6 +35,8 @@ public:
     void arm(const std::optional<std::string>& front);
     void registerHotKey(std::size_t index);
     void unregisterHotKey(std::size_t index);
+    // The desktop refused the registered chord afterwards: its status is published.
+    void refused(std::size_t index, std::uint64_t reference, std::int32_t status);
     void publish();
     void fire(std::size_t index);
 

@@ -33,6 +33,10 @@ void Desktop::addHotKeyHandler(std::function<bool(HotKeyId)> handler) {
     hotKeyHandlers_.push_back(std::move(handler));
 }
 
+void Desktop::addHotKeyRefusalHandler(std::function<bool(HotKeyId, std::uint64_t, std::int32_t)> handler) {
+    hotKeyRefusalHandlers_.push_back(std::move(handler));
+}
+
 // Observers may add observers; iterate by index over a list that can grow.
 void Desktop::tellTheWorkspaceObservers(WorkspaceChange change, const RunningApplication& application) {
     for (std::size_t i = 0; i < workspaceObservers_.size(); ++i) workspaceObservers_[i](change, application);
@@ -47,6 +51,12 @@ bool Desktop::pressHotKey(HotKeyId id) {
         if (hotKeyHandlers_[i](id)) return true;
     }
     return false;
+}
+
+void Desktop::refuseHotKey(HotKeyId id, std::uint64_t reference, std::int32_t status) {
+    for (std::size_t i = 0; i < hotKeyRefusalHandlers_.size(); ++i) {
+        if (hotKeyRefusalHandlers_[i](id, reference, status)) return;
+    }
 }
 
 }  // namespace host::platform

@@ -136,11 +136,16 @@ public:
     void observeBecomingActive(std::function<void()> observer);
     // Tried in the order added until one takes the press.
     void addHotKeyHandler(std::function<bool(HotKeyId)> handler);
+    // A chord that registered and was refused later (a system that answers after the
+    // registration): its reference is no longer held and `status` is the chord's status now.
+    // Tried in the order added until one takes it.
+    void addHotKeyRefusalHandler(std::function<bool(HotKeyId, std::uint64_t reference, std::int32_t status)> handler);
 
 protected:
     void tellTheWorkspaceObservers(WorkspaceChange change, const RunningApplication& application);
     void tellTheHostBecameActive();
     bool pressHotKey(HotKeyId id);
+    void refuseHotKey(HotKeyId id, std::uint64_t reference, std::int32_t status);
     const DesktopHandlers& handlers() const { return handlers_; }
 
 private:
@@ -148,6 +153,7 @@ private:
     std::vector<std::function<void(WorkspaceChange, const RunningApplication&)>> workspaceObservers_;
     std::vector<std::function<void()>> becameActiveObservers_;
     std::vector<std::function<bool(HotKeyId)>> hotKeyHandlers_;
+    std::vector<std::function<bool(HotKeyId, std::uint64_t, std::int32_t)>> hotKeyRefusalHandlers_;
 };
 
 // The desktop in use: headless until a backend connects one.

@@ -1,14 +1,9 @@
 #include "private-bus.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <future>
+
+#include "process-runner.h"
 
 namespace testing_support {
 namespace {
@@ -27,19 +22,6 @@ constexpr const char* BUS_CONFIGURATION = R"(<!DOCTYPE busconfig PUBLIC "-//free
   </policy>
 </busconfig>
 )";
-
-std::string addressFrom(int fd) {
-    std::string text;
-    pollfd ready{fd, POLLIN, 0};
-    while (text.find('\n') == std::string::npos && poll(&ready, 1, 20000) > 0) {
-        char buffer[256];
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    auto newline = text.find('\n');
-    return newline == std::string::npos ? "" : text.substr(0, newline);
-}
 
 GDBusInterfaceInfo* interfaceOf(const char* xml) {
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
@@ -120,31 +102,15 @@ void signalHeard(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
 PrivateBus::PrivateBus(const fs::path& folder) {
     const fs::path configuration = folder / "bus.conf";
     writeText(configuration, BUS_CONFIGURATION);
-    int address[2];
-    if (pipe2(address, O_CLOEXEC) != 0) return;
-    const std::string printAddress = "--print-address=" + std::to_string(address[1]);
-    const std::string config = "--config-file=" + configuration.string();
-    pid_ = fork();
-    if (pid_ == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        fcntl(address[1], F_SETFD, 0);
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 2);
-        execlp("dbus-daemon", "dbus-daemon", "--nofork", "--nopidfile", config.c_str(), printAddress.c_str(),
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(address[1]);
-    address_ = addressFrom(address[0]);
-    close(address[0]);
+    constexpr int ADDRESS_FD = 3;
+    StartedServer server = startAServer({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + configuration.string(),
+                                         "--print-address=" + std::to_string(ADDRESS_FD)},
+                                        ADDRESS_FD);
+    pid_ = server.pid;
+    address_ = server.announced;
 }
 
-PrivateBus::~PrivateBus() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-}
+PrivateBus::~PrivateBus() { endTheServer(pid_); }
 
 std::map<std::string, std::string> PrivateBus::environment() const {
     return {{"DBUS_SESSION_BUS_ADDRESS", address_}, {"DBUS_SYSTEM_BUS_ADDRESS", address_}, {"MENU_BAR_DESKTOP", ""}};
@@ -245,6 +211,9 @@ void BusConnection::recordSignals(const std::string& interface) {
             connection_, nullptr, interface.c_str(), nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE, signalHeard,
             record, [](gpointer data) { delete static_cast<std::function<void(const std::string&)>*>(data); }));
     });
+    // The bus takes the match rule before it answers a later call: no signal sent after this
+    // returns is missed.
+    call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", nullptr);
 }
 
 std::vector<std::string> BusConnection::signalsSeen() {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,6 +114,66 @@ RunResult runToTheEnd(const RunRequest& request) {
     kill(-pid, SIGKILL);
     result.status = statusOf(raw);
     return result;
+}
+
+}  // namespace testing_support
+
+namespace testing_support {
+namespace {
+
+constexpr int ANNOUNCEMENT_LIMIT_MS = 30000;
+
+std::string lineFrom(int fd) {
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ANNOUNCEMENT_LIMIT_MS);
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd readable{fd, POLLIN, 0};
+        char c = 0;
+        if (left.count() <= 0 || poll(&readable, 1, static_cast<int>(left.count())) <= 0 || read(fd, &c, 1) != 1) return "";
+        if (c == '\n') return line;
+        line += c;
+    }
+}
+
+}  // namespace
+
+StartedServer startAServer(std::vector<std::string> words, int announcement) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return {};
+    std::vector<char*> argv = pointersTo(words);
+    StartedServer server;
+    const pid_t parent = getpid();
+    server.pid = fork();
+    if (server.pid == 0) {
+        // The server ends with the test process, also when that one crashes.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) _exit(0);
+        const int quiet = open("/dev/null", O_RDWR);
+        dup2(quiet, 1);
+        dup2(quiet, 2);
+        dup2(fds[1], announcement);  // dup2 clears close-on-exec
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    if (server.pid > 0) server.announced = lineFrom(fds[0]);
+    close(fds[0]);
+    if (server.announced.empty()) {
+        endTheServer(server.pid);
+        server.pid = -1;
+    }
+    return server;
+}
+
+void endTheServer(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
 }
 
 }  // namespace testing_support

@@ -3,6 +3,8 @@
 // it behind.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <map>
 #include <string>
@@ -28,5 +30,20 @@ struct RunRequest {
 };
 
 RunResult runToTheEnd(const RunRequest& request);
+
+}  // namespace testing_support
+
+namespace testing_support {
+
+// A server the test starts, which says where it listens in one line on descriptor
+// `announcement` (Xvfb -displayfd, dbus-daemon --print-address). Its other output is dropped.
+struct StartedServer {
+    pid_t pid = -1;
+    std::string announced;  // empty when it did not start or said nothing in time
+};
+StartedServer startAServer(std::vector<std::string> words, int announcement);
+
+// Ends a server started so (SIGTERM) and waits for it.
+void endTheServer(pid_t pid);
 
 }  // namespace testing_support

@@ -67,10 +67,13 @@ bool FreedesktopDesktop::onTheSessionBus() const { return bus_->connection != nu
 void FreedesktopDesktop::listenToTheWindowSystem() {
     WindowSystemEvents events;
     events.workspaceChanged = [this](WorkspaceChange change, const RunningApplication& application) {
-        tellTheWorkspaceObservers(change, application);
+        tellTheWorkspaceObservers(change, application.pid == host_.pid ? theHost() : application);
     };
     events.hostBecameActive = [this] { tellTheHostBecameActive(); };
     events.hotKeyPressed = [this](HotKeyId id) { return pressHotKey(id); };
+    events.hotKeyRefused = [this](HotKeyId id, std::uint64_t reference, std::int32_t status) {
+        refuseHotKey(id, reference, status);
+    };
     events.displayReconfigured = [this](std::uint32_t flags) {
         if (handlers().displayReconfigured) handlers().displayReconfigured(flags);
     };
@@ -78,13 +81,10 @@ void FreedesktopDesktop::listenToTheWindowSystem() {
     windows_->setEvents(std::move(events));
 }
 
-// Replaced on a later turn: the window system that reports its loss is still running.
+// The window system answers as the headless one from now on. Replacing it would hand out hot-key
+// references that the owners may still hold for the lost grabs.
 void FreedesktopDesktop::windowSystemLost(const std::string& why) {
     say("desktop: the window system is gone (" + why + "); carrying on without it\n");
-    std::weak_ptr<bool> alive = alive_;
-    loop::postToTheMainQueue([this, alive] {
-        if (auto still = alive.lock(); still && *still) windows_ = headlessWindowSystem();
-    });
 }
 
 // The application's bus name and the other instance
@@ -156,12 +156,19 @@ void FreedesktopDesktop::perform(std::function<void()> work) {
 
 // Applications, activation and the window system's answers
 
+// The window system knows the host by its windows alone; the host is its bundle.
+RunningApplication FreedesktopDesktop::theHost() const {
+    return RunningApplication{host_.pid, host_.identity, host_.name, host_.bundlePath, policy_};
+}
+
 std::vector<RunningApplication> FreedesktopDesktop::runningApplications() const {
     std::vector<RunningApplication> all = windows_->runningApplications();
-    for (const auto& application : all) {
-        if (application.pid == host_.pid) return all;
+    for (auto& application : all) {
+        if (application.pid != host_.pid) continue;
+        application = theHost();
+        return all;
     }
-    all.push_back(RunningApplication{host_.pid, host_.identity, host_.name, host_.bundlePath, policy_});
+    all.push_back(theHost());
     return all;
 }
 

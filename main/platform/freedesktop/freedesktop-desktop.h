@@ -76,6 +76,7 @@ private:
     struct Shown;
 
     void listenToTheWindowSystem();
+    RunningApplication theHost() const;
     void windowSystemLost(const std::string& why);
     void publishChanges();
     // Runs a request of the desktop's on the main queue, or after the alerts that wait now.

@@ -25,8 +25,11 @@ struct WindowSystemEvents {
     // True when a handler took the press.
     std::function<bool(HotKeyId)> hotKeyPressed;
     std::function<void(std::uint32_t flags)> displayReconfigured;
-    // The connection is gone for good (the display closed): the desktop carries on headless.
+    // The connection is gone for good (the display closed). The window system then answers as
+    // the headless one does, with hot-key references apart from the ones it gave before.
     std::function<void(const std::string& why)> lost;
+    // A chord that registered was refused afterwards; its reference is released.
+    std::function<void(HotKeyId, std::uint64_t reference, std::int32_t status)> hotKeyRefused;
 };
 
 class WindowSystem {
@@ -56,6 +59,7 @@ public:
     virtual int statusWindowLevel() const = 0;
     // The primary first.
     virtual std::vector<Rect> screens() const = 0;
+    // In screen coordinates, as a menu pops up: origin at the primary screen's bottom left.
     virtual Point mouseLocation() const = 0;
 
     // Draws the panel as it now stands: shown with its text and frame, or hidden.

@@ -12,6 +12,7 @@
 #include "platform/desktop-connection.h"
 #include "platform/freedesktop/application-object.h"
 #include "platform/freedesktop/freedesktop-desktop.h"
+#include "platform/freedesktop/portal-window-system.h"
 #include "platform/linux/scripted-desktop.h"
 #include "platform/x11/x11-window-system.h"
 
@@ -47,6 +48,7 @@ int connectedSocket(const std::string& path, std::string* why) {
 
 constexpr double HANDSHAKE_SECONDS = 5;
 constexpr const char* SESSION_BUS_VARIABLE = "DBUS_SESSION_BUS_ADDRESS";
+constexpr const char* WAYLAND_VARIABLE = "WAYLAND_DISPLAY";
 
 std::unique_ptr<ScriptedDesktop> headless(const DesktopHost& host) {
     return std::make_unique<ScriptedDesktop>(HostIdentity{getpid(), host.identity, host.bundlePath});
@@ -65,26 +67,45 @@ std::string displayName() {
     return display && *display ? display : "";
 }
 
+struct ChosenWindowSystem {
+    std::unique_ptr<WindowSystem> windows;  // none: the headless defaults
+    bool display = false;
+    std::string said;
+};
+
+// X11 wherever a display opens (XWayland too); where only Wayland is there, its hot keys
+// through the portal on the session bus; the headless defaults otherwise.
+ChosenWindowSystem theWindowSystem(const char* busAddress, bool application) {
+    std::string noDisplay;
+    if (auto x11 = openTheX11WindowSystem(nullptr, getpid(), &noDisplay)) {
+        return {std::move(x11), true, "X display " + displayName()};
+    }
+    ChosenWindowSystem chosen{nullptr, false, "no X display: " + noDisplay};
+    const char* wayland = std::getenv(WAYLAND_VARIABLE);
+    if (!application || !busAddress || !wayland || !*wayland) return chosen;
+    std::string noPortal;
+    chosen.windows = openThePortalWindowSystem(busAddress, &noPortal);
+    chosen.said += chosen.windows ? "; Wayland hot keys through the GlobalShortcuts portal" : "; Wayland: " + noPortal;
+    return chosen;
+}
+
 // The session's desktop when its bus or its display answers; headless otherwise.
 void connectTheSessionsDesktop(const DesktopHost& host, DesktopUse use) {
-    const char* address = std::getenv(SESSION_BUS_VARIABLE);
     const bool application = use == DesktopUse::application;
-    std::string noDisplay;
-    std::unique_ptr<WindowSystem> windows = openTheX11WindowSystem(nullptr, getpid(), &noDisplay);
-    const bool hasWindows = windows != nullptr;
+    const char* address = application ? std::getenv(SESSION_BUS_VARIABLE) : nullptr;
+    ChosenWindowSystem chosen = theWindowSystem(address, application);
     FreedesktopHost identity{getpid(), application ? host.identity : "", host.bundlePath, host.name};
-    auto desktop = std::make_unique<FreedesktopDesktop>(std::move(identity), application && address ? address : "",
-                                                        hasWindows ? std::move(windows) : headlessWindowSystem());
+    auto desktop = std::make_unique<FreedesktopDesktop>(std::move(identity), address ? address : "",
+                                                        std::move(chosen.windows));
     const std::string bus = desktop->onTheSessionBus() ? std::string("session bus ") + address
                                                        : "no session bus: " + desktop->sessionBusFailure();
-    const std::string display = hasWindows ? "X display " + displayName() : "no X display: " + noDisplay;
-    if (!desktop->onTheSessionBus() && !hasWindows) {
-        if (application) say("desktop: headless (" + bus + "; " + display + ")\n");
+    if (!desktop->onTheSessionBus() && !chosen.display) {
+        if (application) say("desktop: headless (" + bus + "; " + chosen.said + ")\n");
         useTheDesktop(headless(host));
         return;
     }
     if (application) {
-        say("desktop: freedesktop (" + bus + "; " + display + ")\n");
+        say("desktop: freedesktop (" + bus + "; " + chosen.said + ")\n");
         desktop->listenForShutdowns();
     }
     useTheDesktop(std::move(desktop));

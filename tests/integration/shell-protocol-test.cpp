@@ -140,11 +140,17 @@ TEST_F(DocumentedSession, EveryMessageAShellReceivesComesFromTheHostAsDocumented
                   {"submenuFile", (fixture.root() / "recent.json").string()}, {"submenuSelectionMark", " ✓"}}};
     tellTheHost({{{"menu", rows}, {"submenuUpdates", true}},
                  {{"hotkeys", {{{"key", "⌘⇧K"}, {"url", "hello://key"}, {"code", 40}, {"modifiers", 768}}}}},
-                 {{"watch", "apps"}},
                  {{"setupQuitSenders", {"org.example.files"}}},
+                 {{"watch", "apps"}},
                  {{"panel", {{"name", "note"}, {"call", "open"}, {"look", R"({"actHere": "note: OK"})"}}}}});
     ASSERT_TRUE(session.waitFor("status-items", [](const Json& state) {
         return desktop::findItem(firstMenuOf(state), "Say hello").has_value();
+    })) << session.host().err();
+    // The relay may hand the host its lines late (tail polls when inotify is short), and the
+    // host takes them in order: once the watch is answered, the quit senders are in place.
+    ASSERT_TRUE(RunningHost::eventually([&] {
+        auto lines = received();
+        return std::any_of(lines.begin(), lines.end(), [](const Json& line) { return line.contains("apps"); });
     })) << session.host().err();
     auto item = [&](const std::string& title) { return session.desktop().itemNumber(title).value_or(-1); };
     session.send("open-menu");

@@ -9,14 +9,6 @@ using namespace testing_support;
 
 namespace {
 
-// The menu of the first status item, or null.
-Json firstMenuOf(const Json& state) {
-    const Json* items = desktop::field(state, "items");
-    if (!items || !items->is_array() || items->empty()) return nullptr;
-    const Json* menu = desktop::field((*items)[0], "menu");
-    return menu ? *menu : Json();
-}
-
 // The new app's bun comes from the PATH or, as here, from the source tree's pinned copy.
 TEST(FirstApp, ANewAppShowsItsMenuAndItsShellAnswersAPick) {
     BundleFixture fixture;

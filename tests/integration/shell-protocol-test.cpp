@@ -16,14 +16,6 @@ using namespace testing_support;
 
 namespace {
 
-// The menu of the first status item, or null.
-Json firstMenuOf(const Json& state) {
-    const Json* items = desktop::field(state, "items");
-    if (!items || !items->is_array() || items->empty()) return nullptr;
-    const Json* menu = desktop::field((*items)[0], "menu");
-    return menu ? *menu : Json();
-}
-
 const fs::path document = fs::path(SOURCE_ROOT) / "docs" / "shell-protocol.md";
 
 // The bodies of the fenced blocks marked `tag` ("```json shell-to-host").

@@ -32,4 +32,11 @@ Json launchedApplication(std::int32_t pid, const std::string& bundle) {
     return {{"event", "launched"}, {"pid", pid}, {"bundle", bundle}, {"name", bundle}};
 }
 
+Json firstMenuOf(const Json& state) {
+    const Json* items = desktop::field(state, "items");
+    if (!items || !items->is_array() || items->empty()) return nullptr;
+    const Json* menu = desktop::field((*items)[0], "menu");
+    return menu ? *menu : Json();
+}
+
 }  // namespace testing_support

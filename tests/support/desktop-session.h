@@ -45,4 +45,7 @@ private:
 // A launched event for a pretend application.
 Json launchedApplication(std::int32_t pid, const std::string& bundle);
 
+// The menu of the first status item in a "status-items" state, or null.
+Json firstMenuOf(const Json& state);
+
 }  // namespace testing_support

@@ -91,7 +91,8 @@ void recordTheEnd(std::int32_t pid, const platform::ExitStatus& status) {
     if (status.signaled) {
         if (auto description = platform::signalDescription(status.code)) record["signal"] = *description;
     }
-    if (!append(record, deathLog(pid))) {
+    const std::filesystem::path log = deathLog(pid);
+    if (!append(record, log) || !writeTheLogNow(log)) {
         platform::say("death log unavailable\n");
     }
 }

@@ -179,7 +179,9 @@ std::optional<std::int32_t> shellPid() {
 
 ChildInbox* shellInbox() { return inbox.get(); }
 
+// What was sent to the shell before a signal is in its pipe before the signal.
 bool signalTheShell(int signalNumber) {
+    if (inbox) inbox->flush();
     return shellIsRunning() && child->process->signal(signalNumber);
 }
 

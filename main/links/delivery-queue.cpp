@@ -12,21 +12,25 @@ namespace {
 std::deque<WaitingDelivery> waiting;
 std::filesystem::path linkLog;
 
-Json startTheRecord(const WaitingDelivery& delivery, bool ready) {
-    Json record = {{"at", isoTime(delivery.received)}, {"url", delivery.url}, {"ready", ready},
-                   {"launcher", platform::ownPid()}};
-    if (auto pid = shellPid()) record["shell"] = *pid;
-    if (delivery.source != "url") record["source"] = delivery.source;
-    return record;
-}
+// A written delivery until it ends: all its record needs, and no more, as the shell's inbox
+// holds one for every URL the shell has not read yet.
+struct Written {
+    WaitingDelivery delivery;
+    bool ready = false;
+    std::optional<std::int32_t> shell;
+};
 
-void endTheDelivery(const WaitingDelivery& delivery, Json record, const std::optional<std::string>& reason) {
+void endTheDelivery(const Written& written, const std::optional<std::string>& reason) {
+    const WaitingDelivery& delivery = written.delivery;
     if (reason && swapping) {
         waiting.push_back(delivery);  // cut off by the swap: written again to the next shell
         return;
     }
-    record["waitedMs"] = millisecondsSince(delivery.received);
-    record["delivered"] = !reason;
+    Json record = {{"at", isoTime(delivery.received)}, {"url", delivery.url}, {"ready", written.ready},
+                   {"launcher", platform::ownPid()}, {"waitedMs", millisecondsSince(delivery.received)},
+                   {"delivered", !reason}};
+    if (written.shell) record["shell"] = *written.shell;
+    if (delivery.source != "url") record["source"] = delivery.source;
     if (reason) {
         record["error"] = *reason;
         platform::say("URL delivery failed: " + *reason + "\n");
@@ -51,21 +55,21 @@ void deliver(const std::string& url, const std::string& source) {
 void write(const std::string& url, const std::string& source, WallTime received, bool ready) {
     ChildInbox* inbox = shellInbox();
     if (!inbox) return;
-    WaitingDelivery delivery{url, source, received};
-    Json record = startTheRecord(delivery, ready);
+    Written written{{url, source, received}, ready, shellPid()};
     Json message = {{"url", url}};
     if (source != "url") message["source"] = source;
     auto line = sortedJson(message);
-    if (!line) return endTheDelivery(delivery, std::move(record), std::string("not-json"));
-    inbox->send(*line + "\n", [delivery, record](const std::optional<std::string>& reason) {
-        endTheDelivery(delivery, record, reason);
-    });
+    if (!line) return endTheDelivery(written, std::string("not-json"));
+    // What waits in the inbox: the row, and this delivery in its callback.
+    const std::size_t keeps = ChildInbox::ROW_OVERHEAD + sizeof(Written) + url.size() + source.size();
+    line->push_back('\n');
+    inbox->send(std::move(*line), [written = std::move(written)](const std::optional<std::string>& reason) {
+        endTheDelivery(written, reason);
+    }, keeps);
 }
 
 void failTheWaitingDeliveries(const std::string& reason) {
-    for (const auto& delivery : takeTheWaitingDeliveries()) {
-        endTheDelivery(delivery, startTheRecord(delivery, false), reason);
-    }
+    for (auto& delivery : takeTheWaitingDeliveries()) endTheDelivery({std::move(delivery), false, shellPid()}, reason);
 }
 
 std::deque<WaitingDelivery> takeTheWaitingDeliveries() {

@@ -32,7 +32,7 @@ struct Log {
     std::uint64_t lastUse = 0;
 };
 
-std::map<fs::path, Log> logs;
+std::map<std::string, Log> logs;  // by path: comparing strings is cheaper than paths
 std::uint64_t uses = 0;
 bool writeScheduled = false;
 
@@ -107,10 +107,10 @@ bool append(Json record, const fs::path& file) {
 }
 
 bool appendLine(std::string_view line, const fs::path& file) {
-    Log& log = logs[file];
+    Log& log = logs[file.native()];
     log.lastUse = ++uses;
     if (!log.file && !open(file, log)) {
-        logs.erase(file);
+        logs.erase(file.native());
         return false;
     }
     log.waiting.append(line).push_back('\n');
@@ -123,7 +123,7 @@ bool appendLine(std::string_view line, const fs::path& file) {
 }
 
 bool writeTheLogNow(const fs::path& file) {
-    auto found = logs.find(file);
+    auto found = logs.find(file.native());
     return found == logs.end() || writeTheWaitingLines(file, found->second);
 }
 

@@ -32,6 +32,8 @@ struct Shell {
     std::unique_ptr<platform::Process> process;
     std::unique_ptr<loop::FdSource> exitWatch;
     std::unique_ptr<loop::Timer> exitPoll;  // only when the kernel gives no pidfd
+    bool seenEnded = false;
+    std::optional<std::uint64_t> seenRunningIn;  // the callback that last saw it running
 };
 
 ShellSettings settings;
@@ -170,7 +172,16 @@ void followTheShellOut(const platform::ExitStatus& status) {
 
 void configureTheShell(ShellSettings newSettings) { settings = std::move(newSettings); }
 
-bool shellIsRunning() { return child && child->process && child->process->running(); }
+// Asked for every URL and message: a shell seen ended stays so, and one seen running in a
+// callback is taken as running for the rest of it, as if it ended just after.
+bool shellIsRunning() {
+    if (!child || !child->process || child->seenEnded) return false;
+    const bool asked = loop::insideACallback() && child->seenRunningIn == loop::callbackNumber();
+    if (asked) return true;
+    child->seenEnded = !child->process->running();
+    if (!child->seenEnded && loop::insideACallback()) child->seenRunningIn = loop::callbackNumber();
+    return !child->seenEnded;
+}
 
 std::optional<std::int32_t> shellPid() {
     if (!child || !child->process) return std::nullopt;

@@ -26,16 +26,23 @@ void endTheDelivery(const Written& written, const std::optional<std::string>& re
         waiting.push_back(delivery);  // cut off by the swap: written again to the next shell
         return;
     }
-    Json record = {{"at", isoTime(delivery.received)}, {"url", delivery.url}, {"ready", written.ready},
-                   {"launcher", platform::ownPid()}, {"waitedMs", millisecondsSince(delivery.received)},
-                   {"delivered", !reason}};
-    if (written.shell) record["shell"] = *written.shell;
-    if (delivery.source != "url") record["source"] = delivery.source;
-    if (reason) {
-        record["error"] = *reason;
-        platform::say("URL delivery failed: " + *reason + "\n");
+    if (reason) platform::say("URL delivery failed: " + *reason + "\n");
+    appendLine(deliveryRecord(delivery, written.ready, written.shell, reason, millisecondsSince(delivery.received)),
+               linkLog);
+}
+
+// {"url": url}, or with "source" before it when not "url", as the sorted serialisation writes it.
+std::string messageOf(const std::string& url, const std::string& source) {
+    std::string line = "{";
+    if (source != "url") {
+        line += "\"source\":";
+        appendQuoted(line, source);
+        line += ',';
     }
-    append(std::move(record), linkLog);
+    line += "\"url\":";
+    appendQuoted(line, url);
+    line += "}\n";
+    return line;
 }
 
 }  // namespace
@@ -56,16 +63,24 @@ void write(const std::string& url, const std::string& source, WallTime received,
     ChildInbox* inbox = shellInbox();
     if (!inbox) return;
     Written written{{url, source, received}, ready, shellPid()};
-    Json message = {{"url", url}};
-    if (source != "url") message["source"] = source;
-    auto line = sortedJson(message);
-    if (!line) return endTheDelivery(written, std::string("not-json"));
     // What waits in the inbox: the row, and this delivery in its callback.
     const std::size_t keeps = ChildInbox::ROW_OVERHEAD + sizeof(Written) + url.size() + source.size();
-    line->push_back('\n');
-    inbox->send(std::move(*line), [written = std::move(written)](const std::optional<std::string>& reason) {
+    inbox->send(messageOf(url, source), [written = std::move(written)](const std::optional<std::string>& reason) {
         endTheDelivery(written, reason);
     }, keeps);
+}
+
+// Written directly, its keys in their sorted order: no tree is built and sorted for each URL.
+std::string deliveryRecord(const WaitingDelivery& delivery, bool ready, std::optional<std::int32_t> shell,
+                           const std::optional<std::string>& reason, long long waitedMs) {
+    std::string line = "{\"at\":\"" + isoTime(delivery.received) + "\",\"delivered\":" + (reason ? "false" : "true");
+    if (reason) appendQuoted(line += ",\"error\":", *reason);
+    line += ",\"launcher\":" + std::to_string(platform::ownPid());
+    line += ready ? ",\"ready\":true" : ",\"ready\":false";
+    if (shell) line += ",\"shell\":" + std::to_string(*shell);
+    if (delivery.source != "url") appendQuoted(line += ",\"source\":", delivery.source);
+    appendQuoted(line += ",\"url\":", delivery.url);
+    return line += ",\"waitedMs\":" + std::to_string(waitedMs) + "}";
 }
 
 void failTheWaitingDeliveries(const std::string& reason) {

@@ -42,6 +42,7 @@ void runSwallowingExceptions(const Callback& callback) noexcept {
 // Main thread only: how deep callbacks run inside one another (nested turns), and the work
 // waiting for the end of the one that runs now.
 int callbackDepth = 0;
+std::uint64_t callbacksStarted = 0;
 std::vector<Callback> waitingForTheEnd;
 
 // Work asked for by the work that runs here waits for nothing: it is done in the same pass.
@@ -58,6 +59,7 @@ void doTheWaitingWork() {
 template <typename Work>
 void runAsOneCallback(const Work& work) noexcept {
     ++callbackDepth;
+    ++callbacksStarted;
     work();
     doTheWaitingWork();
     --callbackDepth;
@@ -215,6 +217,8 @@ void whenThisCallbackReturns(Callback work) {
 }
 
 bool insideACallback() { return callbackDepth > 0; }
+
+std::uint64_t callbackNumber() { return callbacksStarted; }
 
 void doTheWorkThatWaits() {
     if (onTheMainThread()) doTheWaitingWork();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -32,6 +33,8 @@ void postToTheMainQueue(Callback work);
 void whenThisCallbackReturns(Callback work);
 // Whether a loop callback runs now, so that work asked for now would wait for its end.
 bool insideACallback();
+// A number that changes with every callback the loop starts; for answers good for one callback.
+std::uint64_t callbackNumber();
 // Does at once the work that waits for the callback's end; for a process about to exit.
 void doTheWorkThatWaits();
 

@@ -183,6 +183,19 @@ TEST_F(ChildInboxTest, OnlyWhatTheReaderTookOutIsDeliveredAndTheRestIsGivenBackA
     EXPECT_EQ(outcomes_, (Outcomes{{0, WRITTEN}, {1, "closed"}, {2, "closed"}}));
 }
 
+// What a sender's callback keeps counts against the limit with the bytes, until it is told.
+TEST_F(ChildInboxTest, WhatSendersKeepCountsAgainstTheLimitUntilTheyAreTold) {
+    const std::size_t keeps = CHILD_INBOX_LIMIT / 4;
+    for (int id = 0; id < 3; ++id) EXPECT_TRUE(inbox_->send("m\n", note(id), keeps));
+    EXPECT_EQ(inbox_->held(), 0u) << "all of it is in the pipe";
+    EXPECT_EQ(inbox_->kept(), 3 * keeps);
+    EXPECT_FALSE(inbox_->send(std::string(keeps + 1, 'x'), note(3)));
+    EXPECT_TRUE(inbox_->send("small\n", note(4)));
+    ASSERT_TRUE(readUntil([&] { return outcomes_.size() == 5; }));
+    EXPECT_EQ(inbox_->kept(), 0u);
+    EXPECT_EQ(outcomes_, (Outcomes{{3, NOT_READING}, {0, WRITTEN}, {1, WRITTEN}, {2, WRITTEN}, {4, WRITTEN}}));
+}
+
 TEST_F(ChildInboxTest, DestroyingTheInboxClosesIt) {
     EXPECT_TRUE(inbox_->send(pattern(capacity_ * 2, 60), note(0)));
     inbox_.reset();

@@ -98,6 +98,8 @@ std::shared_ptr<const MessageHandlers> messageHandlers() {
     handlers->urlReply = [](const std::string& url, std::optional<std::string> focus, std::optional<std::int32_t> panel) {
         focusReturn().replied(url, focus, panel);
     };
+    // Focus return ignores replies until a shell announced them.
+    handlers->urlRepliesAnnounced = std::make_shared<std::atomic<bool>>(false);
     handlers->panel = [](const Json& panel) { panelHost().call(panel); };
     handlers->badge = [](const Badge& badge) { badgeOwner().show(badge); };
     handlers->watchApps = [] { appsWatch().start(); };

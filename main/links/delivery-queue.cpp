@@ -34,15 +34,9 @@ void endTheDelivery(const Written& written, const std::optional<std::string>& re
 // {"url": url}, or with "source" before it when not "url", as the sorted serialisation writes it.
 std::string messageOf(const std::string& url, const std::string& source) {
     std::string line = "{";
-    if (source != "url") {
-        line += "\"source\":";
-        appendQuoted(line, source);
-        line += ',';
-    }
-    line += "\"url\":";
-    appendQuoted(line, url);
-    line += "}\n";
-    return line;
+    if (source != "url") appendQuoted(line += "\"source\":", source) += ",";
+    appendQuoted(line += "\"url\":", url);
+    return line += "}\n";
 }
 
 }  // namespace
@@ -73,14 +67,21 @@ void write(const std::string& url, const std::string& source, WallTime received,
 // Written directly, its keys in their sorted order: no tree is built and sorted for each URL.
 std::string deliveryRecord(const WaitingDelivery& delivery, bool ready, std::optional<std::int32_t> shell,
                            const std::optional<std::string>& reason, long long waitedMs) {
-    std::string line = "{\"at\":\"" + isoTime(delivery.received) + "\",\"delivered\":" + (reason ? "false" : "true");
-    if (reason) appendQuoted(line += ",\"error\":", *reason);
-    line += ",\"launcher\":" + std::to_string(platform::ownPid());
-    line += ready ? ",\"ready\":true" : ",\"ready\":false";
-    if (shell) line += ",\"shell\":" + std::to_string(*shell);
-    if (delivery.source != "url") appendQuoted(line += ",\"source\":", delivery.source);
-    appendQuoted(line += ",\"url\":", delivery.url);
-    return line += ",\"waitedMs\":" + std::to_string(waitedMs) + "}";
+    std::string line;
+    auto member = [&line](const char* name) -> std::string& {
+        line += line.empty() ? "{\"" : ",\"";
+        return line.append(name) += "\":";
+    };
+    member("at") += "\"" + isoTime(delivery.received) + "\"";
+    member("delivered") += reason ? "false" : "true";
+    if (reason) appendQuoted(member("error"), *reason);
+    member("launcher") += std::to_string(platform::ownPid());
+    member("ready") += ready ? "true" : "false";
+    if (shell) member("shell") += std::to_string(*shell);
+    if (delivery.source != "url") appendQuoted(member("source"), delivery.source);
+    appendQuoted(member("url"), delivery.url);
+    member("waitedMs") += std::to_string(waitedMs);
+    return line += "}";
 }
 
 void failTheWaitingDeliveries(const std::string& reason) {

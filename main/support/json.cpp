@@ -185,12 +185,13 @@ std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::stri
 }
 
 // Most text needs no escape: it is copied as it stands.
-void appendQuoted(std::string& out, std::string_view text) {
+std::string& appendQuoted(std::string& out, std::string_view text) {
     const bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
-    if (!plain) return void(out += Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace));
+    if (!plain) return out += Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace);
     out.push_back('"');
     out.append(text);
     out.push_back('"');
+    return out;
 }
 
 const std::string* stringMember(const Json& object, const char* key) {

@@ -44,7 +44,7 @@ std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::stri
 
 // `text` as a JSON string, quotes included, appended to `out` exactly as the serialiser writes it
 // (text that is not UTF-8 replaced).
-void appendQuoted(std::string& out, std::string_view text);
+std::string& appendQuoted(std::string& out, std::string_view text);
 
 // Members read with their expected type; a value of another type counts as absent.
 const std::string* stringMember(const Json& object, const char* key);

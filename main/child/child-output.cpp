@@ -28,7 +28,8 @@ constexpr Delivery currentShellMenu{true, true};
 template <typename Handler, typename... Values>
 Dispatch dispatchTo(const Handler& handler, Delivery delivery, Values... values) {
     Dispatch dispatch{{}, delivery.currentShellOnly, delivery.menuMessage};
-    if (handler) dispatch.action = [handler, ... values = std::move(values)] { handler(values...); };
+    // An action runs once: its values are moved into the handler, so a large menu is never copied.
+    if (handler) dispatch.action = [handler, ... values = std::move(values)]() mutable { handler(std::move(values)...); };
     return dispatch;
 }
 

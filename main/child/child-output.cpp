@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <mutex>
 #include <system_error>
@@ -163,44 +162,37 @@ bool isReadByARule(std::string_view name) {
     return isARuleKey(name) || name == "restarting" || name == "submenuUpdates" || name == "publication";
 }
 
-// Where the string that opens at `open` ends (its closing quote), or npos.
-std::size_t closingQuote(std::string_view line, std::size_t open) {
-    for (std::size_t at = open + 1; at < line.size(); ++at) {
-        const void* quote = std::memchr(line.data() + at, '"', line.size() - at);
-        if (!quote) return std::string_view::npos;
-        at = static_cast<std::size_t>(static_cast<const char*>(quote) - line.data());
-        std::size_t backslashes = 0;
-        while (at - backslashes > open + 1 && line[at - backslashes - 1] == '\\') ++backslashes;
-        if (backslashes % 2 == 0) return at;
-    }
-    return std::string_view::npos;
-}
-
 // Whether a line that may be an object names a rule's key among its own members: one pass that
 // skips strings and nested values as the parser does. A name written with an escape may spell
 // a key, so it counts; a line that is not JSON may count too, and is then parsed and passed on.
+// Strings are skipped byte by byte: most are a few bytes long, too short for memchr to pay.
 bool mayNameARuleKey(std::string_view line) {
+    const char* at = line.data();
+    const char* const end = at + line.size();
     std::size_t depth = 0;
     bool nameNext = false;
-    for (std::size_t at = 0; at < line.size(); ++at) {
-        switch (line[at]) {
-        case '"': {
-            const std::size_t end = closingQuote(line, at);
-            if (end == std::string_view::npos) return false;
-            const std::string_view name = line.substr(at + 1, end - at - 1);
-            if (nameNext && (isARuleKey(name) || name.find('\\') != std::string_view::npos)) return true;
+    while (at < end) {
+        const char character = *at++;
+        if (character == '"') {
+            const char* const start = at;
+            bool escaped = false;
+            while (at < end && *at != '"') {
+                if (*at == '\\') {
+                    escaped = true;
+                    if (++at == end) break;  // the escaped byte is skipped too
+                }
+                ++at;
+            }
+            if (at >= end) return false;  // the string never ends
+            if (nameNext && (escaped || isARuleKey({start, static_cast<std::size_t>(at - start)}))) return true;
             nameNext = false;
-            at = end;
-            break;
-        }
-        case '{':
-        case '[': nameNext = ++depth == 1 && line[at] == '{'; break;
-        case '}':
-        case ']':
+            ++at;
+        } else if (character == '{' || character == '[') {
+            nameNext = ++depth == 1 && character == '{';
+        } else if (character == '}' || character == ']') {
             if (depth > 0) --depth;
-            break;
-        case ',': nameNext = depth == 1; break;
-        default: break;
+        } else if (character == ',') {
+            nameNext = depth == 1;
         }
     }
     return false;

@@ -100,7 +100,7 @@ TEST(DispatchOf, AnythingButAnExactMessagePassesThrough) {
           R"({"url":1,"result":1})", R"({"menuBranch":{"id":"a","rows":{}}})", R"({"badge":{"pid":0}})", "", "   ",
           "hello", "[{\"watch\":\"apps\"}]", "\"x\"", "12", "null", "{bad", "{\"watch\":\"apps\"} trailing",
           "x{\"watch\":\"apps\"}", "{\"watch\":\"\xff\"}", R"({"x":{"watch":"apps"}})", R"([{"x":1},{"watch":"apps"}])",
-          R"({"x":"\",\"watch\":\"apps"})"}) {
+          R"({"x":"\",\"watch\":\"apps"})", "{\"watch\\", R"({"w\u0061tch":"apps\"})"}) {
         EXPECT_EQ(outcome(line), passes) << line;
     }
 }

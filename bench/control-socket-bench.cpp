@@ -18,6 +18,7 @@
 #include <cstring>
 #include <thread>
 
+#include "bench-host.h"
 #include "running-host.h"
 
 using namespace testing_support;
@@ -160,6 +161,7 @@ struct SocketHost {
         writeShellScript(fixture, "printf '%s\\n' '" + Json({{"menu", rows}}).dump() + "'\n"
                                   "exec " LINE_SHELL " " + fifo.string() + "\n",
                          {{"menu", "child"}});
+        bench::placeTheHost(fixture);
         host = std::make_unique<RunningHost>(fixture, std::vector<std::string>{}, std::map<std::string, std::string>{{"MENU_BAR_HOSTED", "1"}});
         socket = supportFolder(fixture) / "menu.sock";
         listening = RunningHost::eventually([&] {

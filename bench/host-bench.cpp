@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "bench-host.h"
 #include "bundle-fixture.h"
 #include "child/death-log.h"
 #include "child/shell.h"
@@ -33,6 +34,7 @@ struct SourceBundle {
         fixture.writeInfo(info);
         for (const char* kind : kinds) writeText(fixture.root() / kind, "");
         fixture.writeRuntime("demo-runtime.json", Json{{"bun", LINE_SOURCE}, {"shell", "plain"}});
+        bench::placeTheHost(fixture);
     }
     void use(const std::string& kind) const {
         fixture.writeRuntime("demo-runtime.json", Json{{"bun", LINE_SOURCE}, {"shell", kind}});
@@ -169,6 +171,7 @@ void BM_HostResidentMemory(benchmark::State& state) {
     for (auto _ : state) {
         BundleFixture quiet;
         writeShellScript(quiet, "exec sleep 30\n");
+        bench::placeTheHost(quiet);
         RunningHost idleHost(quiet);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         idle = residentKiB(idleHost.pid());
@@ -188,5 +191,3 @@ void BM_HostResidentMemory(benchmark::State& state) {
 BENCHMARK(BM_HostResidentMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-BENCHMARK_MAIN();

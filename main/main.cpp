@@ -98,6 +98,8 @@ std::shared_ptr<const MessageHandlers> messageHandlers() {
     handlers->urlReply = [](const std::string& url, std::optional<std::string> focus, std::optional<std::int32_t> panel) {
         focusReturn().replied(url, focus, panel);
     };
+    // Focus return ignores replies until a shell announced them.
+    handlers->urlRepliesAnnounced = std::make_shared<std::atomic<bool>>(false);
     handlers->panel = [](const Json& panel) { panelHost().call(panel); };
     handlers->badge = [](const Badge& badge) { badgeOwner().show(badge); };
     handlers->watchApps = [] { appsWatch().start(); };
@@ -221,6 +223,22 @@ int startTheHost(int argc, char** argv) {
         if (change == platform::WorkspaceChange::activated) tellTheChildTheFront(application.bundleIdentifier);
     });
 
+    // The root: the host leaves with it (unless it is pid 1), and a root already gone means no shell.
+    configureTheRootWatch({environment.rootWaitSeconds, menuDirectory / "awaiting-root.json", 3});
+    if (bornUnder != launchdPid) {
+        watchTheRoot(bornUnder);
+        if (platform::parentPid() != bornUnder) rootGone(bornUnder);
+    }
+
+    // The shell starts as soon as it is known to be this desktop's one instance: what follows
+    // acts on its messages and signals only once the loop runs. Its output is read from then on.
+    watch();
+    if (!leavingTheHost() && !run(&why)) {
+        platform::say(why + "\n");
+        platform::exitNow(71);
+    }
+    listen();
+
     // Links in, focus back, quitting: the desktop's requests.
     makeTheFocusReturn(linkLog);
     const std::string* opens = config->runtimeValue("opens");
@@ -257,9 +275,6 @@ int startTheHost(int argc, char** argv) {
                       [menuDirectory] { listenForTheHost(menuDirectory / "menu.sock"); }});
     configureTheHostRequests({config->schemes, linkFileBytes});
 
-    listen();
-    watch();
-
     // Hot keys, panels and updates, the shell's hot keys, the apps watch and badges.
     if (config->piped && !declaredHotKeys.empty()) {
         const bool iso = desktop.keyboardLayoutType() == platform::KeyboardLayout::iso;
@@ -278,18 +293,7 @@ int startTheHost(int argc, char** argv) {
     makeTheAppsWatch();
     makeTheBadgeOwner();
 
-    // The root: the host leaves with it (unless it is pid 1).
-    configureTheRootWatch({environment.rootWaitSeconds, menuDirectory / "awaiting-root.json", 3});
-    if (bornUnder != launchdPid) {
-        watchTheRoot(bornUnder);
-        if (platform::parentPid() != bornUnder) rootGone(bornUnder);
-    }
-
     if (!leavingTheHost()) {
-        if (!run(&why)) {
-            platform::say(why + "\n");
-            platform::exitNow(71);
-        }
         tellTheChildTheFront(platform::desktop().frontApplicationIdentifier());
         loop::postToTheMainQueue(startTheUpdaterOfTheFeed);
     }

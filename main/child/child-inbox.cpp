@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "platform/descriptors.h"
 #include "platform/processes.h"
@@ -26,25 +27,51 @@ void tell(const ChildInbox::Settled& settled, const std::optional<std::string>& 
 
 // The host ignores SIGPIPE process-wide, so a shell that stopped reading shows up as EPIPE
 // from write() rather than as a signal; O_NONBLOCK turns a full pipe into EAGAIN.
-ChildInbox::ChildInbox(int fd, std::size_t limit) : fd_(fd), limit_(limit) { platform::makeNonBlocking(fd_); }
+// A row, its place among the unread and the callback's own allocation, with an allocator's
+// bookkeeping for each.
+const std::size_t ChildInbox::ROW_OVERHEAD = sizeof(Row) + sizeof(Unread) + 3 * 16;
+
+ChildInbox::ChildInbox(int fd, std::size_t limit)
+    : fd_(fd), limit_(limit), self_(std::make_shared<ChildInbox*>(this)) {
+    platform::makeNonBlocking(fd_);
+}
 
 // Senders still queued hear "closed" from here, so their callbacks must not reach into an
 // owner that is already half destroyed.
-ChildInbox::~ChildInbox() { close(); }
+ChildInbox::~ChildInbox() {
+    self_.reset();
+    close();
+}
 
-bool ChildInbox::send(std::string bytes, Settled settled) {
+bool ChildInbox::send(std::string bytes, Settled settled, std::size_t keeps) {
     if (failure_) {
         tell(settled, std::optional<std::string>(*failure_));  // a copy: the callback may close()
         return false;
     }
-    if (held_ + bytes.size() > limit_) {
+    if (held_ + kept_ + bytes.size() + keeps > limit_) {
         tell(settled, NOT_READING);
         return false;
     }
     held_ += bytes.size();
-    rows_.push_back(Row{std::move(bytes), 0, std::move(settled)});
-    drain();
+    kept_ += keeps;
+    rows_.push_back(Row{std::move(bytes), 0, std::move(settled), keeps});
+    if (!writeWaits_) {
+        drain();
+        if (loop::insideACallback()) writeAtTheCallbacksEnd();
+    }
     return !failure_;
+}
+
+void ChildInbox::flush() { drain(); }
+
+void ChildInbox::writeAtTheCallbacksEnd() {
+    writeWaits_ = true;
+    loop::whenThisCallbackReturns([self = std::weak_ptr<ChildInbox*>(self_)] {
+        auto inbox = self.lock();
+        if (!inbox) return;
+        (*inbox)->writeWaits_ = false;
+        (*inbox)->drain();
+    });
 }
 
 void ChildInbox::hold() {
@@ -61,35 +88,50 @@ void ChildInbox::close() {
     fd_ = -1;
 }
 
-// Writes as much as the pipe takes. A row wholly in the pipe waits there for the shell to read
-// it; it leaves the queue before any callback runs, so a callback that sends again or closes
-// finds the inbox consistent.
 void ChildInbox::drain() {
     if (holding_) {
         if (waker_) waker_->suspend();
         return;
     }
-    while (!rows_.empty()) {
-        Row& row = rows_.front();
-        const std::size_t unsent = row.bytes.size() - row.sent;
-        const platform::Written written =
-            unsent == 0 ? platform::Written{} : platform::writeSome(fd_, std::string_view(row.bytes).substr(row.sent));
-        if (written.failure) return giveUp(*written.failure);
-        if (written.full) {
-            watch();
-            break;
-        }
-        row.sent += written.bytes;
-        written_ += written.bytes;
-        if (row.sent < row.bytes.size()) continue;
-        held_ -= row.bytes.size();
-        // Only a sender who asked how it ends is followed until the shell reads.
-        if (row.settled) unread_.push_back(Unread{written_, std::move(row.settled)});
-        rows_.pop_front();
-    }
+    writeTheRows();
+    if (failure_) return;
     if (rows_.empty() && waker_) waker_->suspend();
     settleWhatWasRead();
     followTheReader();
+}
+
+// Writes as much as the pipe takes, every row queued in one write.
+void ChildInbox::writeTheRows() {
+    std::vector<std::string_view> pieces;
+    while (!rows_.empty()) {
+        pieces.clear();
+        for (const Row& row : rows_) {
+            if (pieces.size() == platform::WRITTEN_PIECES) break;
+            pieces.push_back(std::string_view(row.bytes).substr(row.sent));
+        }
+        const platform::Written written = platform::writeSomeOf(fd_, pieces);
+        if (written.failure) return giveUp(*written.failure);
+        if (written.full) return watch();
+        takeWhatWasWritten(written.bytes);
+    }
+}
+
+// A row wholly in the pipe waits there for the shell to read it; it leaves the queue before any
+// callback runs, so a callback that sends again or closes finds the inbox consistent.
+void ChildInbox::takeWhatWasWritten(std::size_t bytes) {
+    written_ += bytes;
+    while (!rows_.empty()) {
+        Row& row = rows_.front();
+        const std::size_t taken = std::min(bytes, row.bytes.size() - row.sent);
+        row.sent += taken;
+        bytes -= taken;
+        if (row.sent < row.bytes.size()) return;
+        held_ -= row.bytes.size();
+        // Only a sender who asked how it ends is followed until the shell reads.
+        if (row.settled) unread_.push_back(Unread{written_ - bytes, std::move(row.settled), row.keeps});
+        else kept_ -= row.keeps;
+        rows_.pop_front();
+    }
 }
 
 // The pipe tells how much of what was written is still in it; everything before that the shell
@@ -101,6 +143,7 @@ void ChildInbox::settleWhatWasRead() {
     const std::uint64_t taken = written_ - *left;
     while (!unread_.empty() && unread_.front().end <= taken) {
         Settled settled = std::move(unread_.front().settled);
+        kept_ -= unread_.front().keeps;
         unread_.pop_front();
         tell(settled, std::nullopt);
     }
@@ -145,6 +188,7 @@ void ChildInbox::giveUp(const std::string& reason) {
     std::deque<Unread> unread = std::exchange(unread_, {});
     std::deque<Row> taken = std::exchange(rows_, {});
     held_ = 0;
+    kept_ = 0;
     for (Unread& row : unread) tell(row.settled, why);
     for (Row& row : taken) tell(row.settled, why);
 }

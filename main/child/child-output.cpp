@@ -27,7 +27,8 @@ constexpr Delivery currentShellMenu{true, true};
 template <typename Handler, typename... Values>
 Dispatch dispatchTo(const Handler& handler, Delivery delivery, Values... values) {
     Dispatch dispatch{{}, delivery.currentShellOnly, delivery.menuMessage};
-    if (handler) dispatch.action = [handler, ... values = std::move(values)] { handler(values...); };
+    // An action runs once: its values are moved into the handler, so a large menu is never copied.
+    if (handler) dispatch.action = [handler, ... values = std::move(values)]() mutable { handler(std::move(values)...); };
     return dispatch;
 }
 
@@ -116,13 +117,16 @@ Match badge(Json& message, const RecognisedMessages& flags, const MessageHandler
 
 Match focusReplies(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
     if (!isExactly(message, "focus", "replies")) return std::nullopt;
-    return dispatchTo(handlers.focusReplies, anyShell);
+    Dispatch dispatch = dispatchTo(handlers.focusReplies, anyShell);
+    dispatch.announcesURLReplies = true;
+    return dispatch;
 }
 
 // Presence of "result" or "error" alone marks a reply; their values are never read.
 Match urlReply(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
     const std::string* url = stringMember(message, "url");
     if (!url || !(message.contains("result") || message.contains("error"))) return std::nullopt;
+    if (handlers.urlRepliesAnnounced && !*handlers.urlRepliesAnnounced) return Dispatch{};  // nobody waits for it
     std::optional<std::string> focus;
     if (const std::string* value = stringMember(message, "focus")) focus = *value;
     return dispatchTo(handlers.urlReply, anyShell, *url, std::move(focus), int32Member(message, "panel"));
@@ -138,33 +142,60 @@ bool mayBeAnObject(std::string_view line) {
     return first != std::string_view::npos && line[first] == '{';
 }
 
-// Every rule needs one of these keys. A line naming none of them, and holding no escape that
-// could spell one, matches no rule, so it passes through without being parsed.
-constexpr std::string_view ruleKeys[] = {"setupQuitSenders", "setupQuit", "panel",     "hotkeys",
-                                         "watch",            "menuUnavailable", "menu", "menuBranch",
-                                         "popUp",            "badge",     "focus",     "url"};
-
-bool quotedKeyAt(std::string_view line, std::size_t quote) {
-    std::string_view rest = line.substr(quote + 1);
-    for (std::string_view key : ruleKeys) {
-        if (rest.size() > key.size() && rest[key.size()] == '"' && rest.substr(0, key.size()) == key) return true;
+// Every rule needs one of these keys among the message's own members.
+bool isARuleKey(std::string_view name) {
+    switch (name.size()) {
+    case 3: return name == "url";
+    case 4: return name == "menu";
+    case 5: return name == "panel" || name == "watch" || name == "popUp" || name == "badge" || name == "focus";
+    case 7: return name == "hotkeys";
+    case 9: return name == "setupQuit";
+    case 10: return name == "menuBranch";
+    case 15: return name == "menuUnavailable";
+    case 16: return name == "setupQuitSenders";
+    default: return false;
     }
-    return false;
 }
 
+// The members whose values a rule reads; the others only need to be there.
+bool isReadByARule(std::string_view name) {
+    return isARuleKey(name) || name == "restarting" || name == "submenuUpdates" || name == "publication";
+}
+
+// Whether a line that may be an object names a rule's key among its own members: one pass that
+// skips strings and nested values as the parser does. A name written with an escape may spell
+// a key, so it counts; a line that is not JSON may count too, and is then parsed and passed on.
+// Strings are skipped byte by byte: most are a few bytes long, too short for memchr to pay.
 bool mayNameARuleKey(std::string_view line) {
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\\') return true;
-        if (line[i] == '"' && quotedKeyAt(line, i)) return true;
+    const char* at = line.data();
+    const char* const end = at + line.size();
+    std::size_t depth = 0;
+    bool nameNext = false;
+    while (at < end) {
+        const char character = *at++;
+        if (character == '"') {
+            const char* const start = at;
+            bool escaped = false;
+            while (at < end && *at != '"') {
+                if (*at == '\\') {
+                    escaped = true;
+                    if (++at == end) break;  // the escaped byte is skipped too
+                }
+                ++at;
+            }
+            if (at >= end) return false;  // the string never ends
+            if (nameNext && (escaped || isARuleKey({start, static_cast<std::size_t>(at - start)}))) return true;
+            nameNext = false;
+            ++at;
+        } else if (character == '{' || character == '[') {
+            nameNext = ++depth == 1 && character == '{';
+        } else if (character == '}' || character == ']') {
+            if (depth > 0) --depth;
+        } else if (character == ',') {
+            nameNext = depth == 1;
+        }
     }
     return false;
-}
-
-// Without a reason asked for, so malformed lines, which are common, stay cheap.
-std::optional<Json> objectOf(std::string_view line) {
-    std::optional<Json> parsed = parsedJson(line);
-    if (parsed && parsed->is_object()) return parsed;
-    return std::nullopt;
 }
 
 // Process-wide, so that lines from two shells never interleave.
@@ -173,13 +204,13 @@ std::mutex writingToTheOutput;
 void readUntilEndOfFile(int fd, std::unique_ptr<ChildOutput> output, int outFd,
                         std::function<void()> finished) {
     std::vector<char> buffer(64 * 1024);
-    std::string passedThrough;
+    PassedThrough passedThrough;
     while (std::size_t count = platform::readSome(fd, buffer.data(), buffer.size())) {
         passedThrough.clear();
-        output->take({buffer.data(), count}, &passedThrough);
+        output->take({buffer.data(), count}, passedThrough);
         if (passedThrough.empty()) continue;
         std::lock_guard lock(writingToTheOutput);
-        platform::writeAll(outFd, passedThrough);  // when the output is gone the rest is dropped
+        platform::writeAllOf(outFd, passedThrough.pieces());  // when the output is gone the rest is dropped
     }
     platform::closeDescriptor(fd);
     if (finished) finished();
@@ -187,10 +218,32 @@ void readUntilEndOfFile(int fd, std::unique_ptr<ChildOutput> output, int outFd,
 
 }  // namespace
 
+void PassedThrough::add(std::string_view piece) {
+    if (!pieces_.empty() && pieces_.back().data() + pieces_.back().size() == piece.data()) {
+        pieces_.back() = std::string_view(pieces_.back().data(), pieces_.back().size() + piece.size());
+    } else {
+        pieces_.push_back(piece);
+    }
+}
+
+void PassedThrough::addCopy(std::string_view piece) { pieces_.push_back(copies_.emplace_back(piece)); }
+
+void PassedThrough::clear() {
+    pieces_.clear();
+    copies_.clear();
+}
+
+std::string PassedThrough::joined() const {
+    std::string text;
+    for (std::string_view piece : pieces_) text.append(piece);
+    return text;
+}
+
+// Only the members a rule reads are parsed, and only for lines that name a rule's key.
 std::optional<Dispatch> dispatchOf(std::string_view line, const RecognisedMessages& recognised,
                                    const MessageHandlers& handlers) {
     if (!mayBeAnObject(line) || !mayNameARuleKey(line)) return std::nullopt;
-    std::optional<Json> message = objectOf(line);
+    std::optional<Json> message = objectKeeping(line, isReadByARule);
     if (!message) return std::nullopt;
     for (Rule rule : rules) {
         if (auto dispatch = rule(*message, recognised, handlers)) return dispatch;
@@ -206,11 +259,11 @@ ChildOutput::ChildOutput(RecognisedMessages recognised, std::shared_ptr<const Me
       post_(std::move(post)) {}
 
 // Lines are cut from `bytes` in place; only a line split across reads is assembled in pending_.
-void ChildOutput::take(std::string_view bytes, std::string* passedThrough) {
+void ChildOutput::take(std::string_view bytes, PassedThrough& passedThrough) {
     if (passingALongLine_) {
         const std::size_t newline = bytes.find('\n');
         const std::size_t end = newline == std::string_view::npos ? bytes.size() : newline + 1;
-        if (passedThrough) passedThrough->append(bytes.substr(0, end));
+        passedThrough.add(bytes.substr(0, end));
         if (newline == std::string_view::npos) return;
         passingALongLine_ = false;
         bytes.remove_prefix(end);
@@ -220,39 +273,62 @@ void ChildOutput::take(std::string_view bytes, std::string* passedThrough) {
         pending_.append(bytes);
     } else {
         if (pending_.empty()) {
-            handleLine(bytes.substr(0, newline), passedThrough);
+            handleLine(bytes.substr(0, newline), true, passedThrough);
         } else {
             pending_.append(bytes.substr(0, newline));
-            handleLine(pending_, passedThrough);
+            handleLine(pending_, false, passedThrough);
         }
         std::size_t start = newline + 1;
         while ((newline = bytes.find('\n', start)) != std::string_view::npos) {
-            handleLine(bytes.substr(start, newline - start), passedThrough);
+            handleLine(bytes.substr(start, newline - start), true, passedThrough);
             start = newline + 1;
         }
         pending_.assign(bytes.substr(start));  // also drops the line assembled above
     }
     if (pending_.size() > LONGEST_CHILD_MESSAGE) {
-        if (passedThrough) passedThrough->append(pending_);
+        passedThrough.addCopy(pending_);
         std::string().swap(pending_);  // gives the memory back too
         passingALongLine_ = true;
     }
+    postTheMessages();
 }
 
-void ChildOutput::handleLine(std::string_view line, std::string* passedThrough) {
+void ChildOutput::take(std::string_view bytes, std::string* passedThrough) {
+    PassedThrough passed;
+    take(bytes, passed);
+    if (passedThrough) passedThrough->append(passed.joined());
+}
+
+void ChildOutput::handleLine(std::string_view line, bool inTheRead, PassedThrough& passedThrough) {
     std::optional<Dispatch> dispatch = dispatchOf(line, recognised_, *handlers_);
     if (!dispatch) {
-        if (passedThrough) passedThrough->append(line).push_back('\n');
+        if (inTheRead) passedThrough.add(std::string_view(line.data(), line.size() + 1));
+        else passedThrough.addCopy(std::string(line) + "\n");
         return;
     }
+    if (dispatch->announcesURLReplies && handlers_->urlRepliesAnnounced) *handlers_->urlRepliesAnnounced = true;
     if (!dispatch->action || !post_) return;
     if (!dispatch->currentShellOnly) {
-        post_(std::move(dispatch->action));
+        messages_.push_back(std::move(dispatch->action));
         return;
     }
     // A swap may replace the shell before the main thread gets to this message.
-    post_([isCurrent = isCurrent_, action = std::move(dispatch->action)] {
+    messages_.push_back([isCurrent = isCurrent_, action = std::move(dispatch->action)] {
         if (!isCurrent || isCurrent()) action();
+    });
+}
+
+// One post per read: one lock and one wake-up for all its messages. A message that throws
+// leaves the others to run.
+void ChildOutput::postTheMessages() {
+    if (messages_.empty()) return;
+    post_([messages = std::exchange(messages_, {})] {
+        for (const auto& message : messages) {
+            try {
+                message();
+            } catch (...) {
+            }
+        }
     });
 }
 

@@ -3,14 +3,17 @@
 // byte for byte, to the host's own standard output.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "badges/badge-geometry.h"
 #include "support/json.h"
@@ -34,12 +37,16 @@ struct MessageHandlers {
     std::function<void(const Json& hotKeys)> hotKeys;
     std::function<void()> watchApps;
     std::function<void(const std::string& text)> menuUnavailable;                    // current shell only
-    std::function<void(const Json& rows, bool reportsSubmenus, std::optional<Json> publication)> menu;  // current shell only
+    std::function<void(Json rows, bool reportsSubmenus, std::optional<Json> publication)> menu;  // current shell only
     std::function<void(const std::string& id, const Json& rows)> menuBranch;         // current shell only
     std::function<void()> popUp;                                                     // current shell only
     std::function<void(const Badge& badge)> badge;
     std::function<void()> focusReplies;
     std::function<void(const std::string& url, std::optional<std::string> focus, std::optional<std::int32_t> panel)> urlReply;
+    // Given when the URL reply handler does nothing until a focus-replies message was handled:
+    // replies read before any shell announced them are then dropped where they are read. Shared
+    // by every shell's reader; the reader that reads an announcement sets it.
+    std::shared_ptr<std::atomic<bool>> urlRepliesAnnounced;
 };
 
 // One recognised message, ready to act on; none for a line that passes through.
@@ -47,11 +54,29 @@ struct Dispatch {
     std::function<void()> action;
     bool currentShellOnly = false;
     bool menuMessage = false;  // travels the menu path (its own order)
+    bool announcesURLReplies = false;
 };
 
 // The dispatch decision for one line (without its newline): pure, so it can be tested alone.
 std::optional<Dispatch> dispatchOf(std::string_view line, const RecognisedMessages& recognised,
                                    const MessageHandlers& handlers);
+
+// What one read passes through to the host's output: pieces of the read itself where whole
+// lines came in it, so they are not copied, and copies of what was assembled across reads.
+class PassedThrough {
+public:
+    // A piece of the read; it joins the piece before it when the two touch.
+    void add(std::string_view piece);
+    void addCopy(std::string_view piece);
+    const std::vector<std::string_view>& pieces() const { return pieces_; }
+    bool empty() const { return pieces_.empty(); }
+    void clear();
+    std::string joined() const;
+
+private:
+    std::vector<std::string_view> pieces_;
+    std::deque<std::string> copies_;
+};
 
 // A line longer than this cannot be a message. It is passed through as it comes, before its end,
 // so an unfinished line never holds more than this.
@@ -67,16 +92,21 @@ public:
     ChildOutput(RecognisedMessages recognised, std::shared_ptr<const MessageHandlers> handlers,
                 std::function<bool()> isCurrent, Post post);
 
-    // Appends `bytes` to what is pending and handles every complete line, in order. Lines that
-    // pass through are appended, each with its newline, to *passedThrough; so is the start of a
-    // line longer than LONGEST_CHILD_MESSAGE, and the rest of it as it comes.
+    // Appends `bytes` to what is pending and handles every complete line, in order, posting the
+    // recognised messages of the read together. Lines that pass through are added, each with
+    // its newline, to `passedThrough`; so is the start of a line longer than
+    // LONGEST_CHILD_MESSAGE, and the rest of it as it comes. Its pieces point into `bytes`.
+    void take(std::string_view bytes, PassedThrough& passedThrough);
+    // The same, the passed-through text appended to *passedThrough when given.
     void take(std::string_view bytes, std::string* passedThrough);
 
     // Bytes after the last newline; dropped when the shell closes its output.
     const std::string& pending() const { return pending_; }
 
 private:
-    void handleLine(std::string_view line, std::string* passedThrough);
+    // `inTheRead`: the line stands in the bytes read, its newline after it.
+    void handleLine(std::string_view line, bool inTheRead, PassedThrough& passedThrough);
+    void postTheMessages();
 
     RecognisedMessages recognised_;
     std::shared_ptr<const MessageHandlers> handlers_;
@@ -84,6 +114,7 @@ private:
     Post post_;
     std::string pending_;
     bool passingALongLine_ = false;
+    std::vector<std::function<void()>> messages_;  // of the read under way
 };
 
 // Reads `fd` (the shell's output; owned from now on) on a thread of its own until end of file,

@@ -1,11 +1,13 @@
-// The host's log files: one JSON record per line, appended with the file opened and closed per
-// record. The death log of a process id holds the records about that shell (or the host).
+// The host's log files: one JSON record per line, appended to the file kept open. Lines asked
+// for during a loop callback are written together when it returns. The death log of a process
+// id holds the records about that shell (or the host).
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "support/json.h"
 
@@ -20,8 +22,14 @@ std::filesystem::path deathLog(std::int32_t pid);
 
 // Appends one record and a newline, making the log's folder for the owner alone when missing. A
 // record with "kind" gets "at" (when missing) and the host's "pid"; one without is written as
-// built. False when the line could not be written; a symbolic link in the log's place is not
-// followed, and said once on standard error. Main thread only.
+// built. False when the line could not be written: outside a loop callback it is written at
+// once; inside one, with the callback's other lines when it returns, and false means the log
+// could not be opened (a write that fails then is lost). A symbolic link in the log's place is
+// not followed, and said once on standard error. Main thread only.
 bool append(Json record, const std::filesystem::path& file);
+// The same for a line already serialised (without its newline).
+bool appendLine(std::string_view line, const std::filesystem::path& file);
+// Writes the lines waiting for the log at once; false when they could not be written.
+bool writeTheLogNow(const std::filesystem::path& file);
 
 }  // namespace host

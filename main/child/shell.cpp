@@ -32,6 +32,8 @@ struct Shell {
     std::unique_ptr<platform::Process> process;
     std::unique_ptr<loop::FdSource> exitWatch;
     std::unique_ptr<loop::Timer> exitPoll;  // only when the kernel gives no pidfd
+    bool seenEnded = false;
+    std::optional<std::uint64_t> seenRunningIn;  // the callback that last saw it running
 };
 
 ShellSettings settings;
@@ -91,7 +93,8 @@ void recordTheEnd(std::int32_t pid, const platform::ExitStatus& status) {
     if (status.signaled) {
         if (auto description = platform::signalDescription(status.code)) record["signal"] = *description;
     }
-    if (!append(record, deathLog(pid))) {
+    const std::filesystem::path log = deathLog(pid);
+    if (!append(record, log) || !writeTheLogNow(log)) {
         platform::say("death log unavailable\n");
     }
 }
@@ -169,7 +172,16 @@ void followTheShellOut(const platform::ExitStatus& status) {
 
 void configureTheShell(ShellSettings newSettings) { settings = std::move(newSettings); }
 
-bool shellIsRunning() { return child && child->process && child->process->running(); }
+// Asked for every URL and message: a shell seen ended stays so, and one seen running in a
+// callback is taken as running for the rest of it, as if it ended just after.
+bool shellIsRunning() {
+    if (!child || !child->process || child->seenEnded) return false;
+    const bool asked = loop::insideACallback() && child->seenRunningIn == loop::callbackNumber();
+    if (asked) return true;
+    child->seenEnded = !child->process->running();
+    if (!child->seenEnded && loop::insideACallback()) child->seenRunningIn = loop::callbackNumber();
+    return !child->seenEnded;
+}
 
 std::optional<std::int32_t> shellPid() {
     if (!child || !child->process) return std::nullopt;
@@ -178,7 +190,9 @@ std::optional<std::int32_t> shellPid() {
 
 ChildInbox* shellInbox() { return inbox.get(); }
 
+// What was sent to the shell before a signal is in its pipe before the signal.
 bool signalTheShell(int signalNumber) {
+    if (inbox) inbox->flush();
     return shellIsRunning() && child->process->signal(signalNumber);
 }
 

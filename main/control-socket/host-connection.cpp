@@ -3,21 +3,20 @@
 #include "platform/sockets.h"
 
 namespace host {
-namespace {
-
-// Keys in no particular order; text that is not UTF-8 is replaced rather than thrown over.
-std::string replyLine(const Json& reply) {
-    std::string line;
+// Text that is not UTF-8 is replaced rather than thrown over.
+Reply::Reply(const Json& object) {
     try {
-        line = reply.dump(-1, ' ', false, Json::error_handler_t::replace);
+        line = object.dump(-1, ' ', false, Json::error_handler_t::replace);
     } catch (const std::exception&) {
         line.clear();
     }
-    line.push_back('\n');
-    return line;
 }
 
-}  // namespace
+Reply Reply::written(std::string text) {
+    Reply reply;
+    reply.line = std::move(text);
+    return reply;
+}
 
 HostConnection::HostConnection(int fd, Answer answer) : fd_(fd), answer_(std::move(answer)) {}
 
@@ -94,16 +93,16 @@ bool HostConnection::answerCompleteLines() {
 }
 
 void HostConnection::refuseTheLongLine() {
-    queue({{"error", "request-too-long"}});
+    queue(Json{{"error", "request-too-long"}});
     writeQueued();
     close();
 }
 
-void HostConnection::queue(const Json& reply) {
+void HostConnection::queue(Reply reply) {
     if (!open()) return;
-    std::string line = replyLine(reply);
-    if (unsent() + line.size() > MOST_UNSENT) return close();
-    output_ += line;
+    if (unsent() + reply.line.size() + 1 > MOST_UNSENT) return close();
+    output_ += reply.line;
+    output_.push_back('\n');
 }
 
 void HostConnection::writeQueued() {

@@ -21,6 +21,17 @@
 
 namespace host {
 
+// An answer: an object serialised here (keys in no particular order), or the line written
+// already by the answer, without its line feed, for the answers made most often.
+struct Reply {
+    Reply(const Json& object);  // NOLINT: any object answers
+    static Reply written(std::string line);
+    std::string line;
+
+private:
+    Reply() = default;
+};
+
 class HostConnection : public std::enable_shared_from_this<HostConnection> {
 public:
     static constexpr std::size_t READ_BYTES = 4096;
@@ -28,7 +39,7 @@ public:
     static constexpr std::size_t QUEUE_PAUSE = 64 * 1024;
     static constexpr std::size_t MOST_UNSENT = 1024 * 1024;
 
-    using Answer = std::function<Json(std::string_view line)>;
+    using Answer = std::function<Reply(std::string_view line)>;
 
     // Takes the connected, non-blocking descriptor; it is closed when the connection ends.
     HostConnection(int fd, Answer answer);
@@ -47,7 +58,7 @@ private:
     void proceed();
     bool answerCompleteLines();
     void refuseTheLongLine();
-    void queue(const Json& reply);
+    void queue(Reply reply);
     void writeQueued();
     void watchWhatIsNeeded();
     void close();

@@ -39,7 +39,7 @@ void acceptOneClient() {
     if (accepted.outOfDescriptors) pauseAccepting();
     if (accepted.fd < 0) return;
     const int fd = accepted.fd;
-    auto connection = std::make_shared<HostConnection>(fd, answer);
+    auto connection = std::make_shared<HostConnection>(fd, replyTo);
     hostConnections[fd] = connection;
     connection->start([fd, raw = connection.get()] { forget(fd, raw); });
 }

@@ -23,17 +23,23 @@ Json refreshed() {
 }
 
 // Judged as the intake judges it, so that a URL replied to as delivered is the one delivered.
-bool isOurs(const std::string& url) {
-    if (url.size() > settings.linkFileBytes) return false;
+std::optional<std::string> ourSchemeOf(const std::string& url) {
+    if (url.size() > settings.linkFileBytes) return std::nullopt;
     auto scheme = schemeOf(url);
-    return scheme && settings.schemes.count(*scheme) > 0;
+    if (!scheme || !settings.schemes.contains(*scheme)) return std::nullopt;
+    return scheme;
 }
 
-Json takenIn(const std::string& url) {
-    if (!isOurs(url)) return {{"error", "url-scheme-not-mine"}, {"url", url}};
-    arrived(url, std::nullopt, std::nullopt);
+// Written directly, as the most frequent reply, in the order the object's keys are written.
+Reply takenIn(const std::string& url) {
+    auto scheme = ourSchemeOf(url);
+    if (!scheme) return Json{{"error", "url-scheme-not-mine"}, {"url", url}};
+    arrived(url, scheme, std::nullopt, std::nullopt);
     auto pid = shellPid();
-    return {{"delivered", url}, {"shell", shellIsRunning() && pid ? Json(*pid) : Json(nullptr)}};
+    std::string line = "{\"delivered\":";
+    appendQuoted(line, url);
+    line += ",\"shell\":" + (shellIsRunning() && pid ? std::to_string(*pid) : std::string("null")) + "}";
+    return Reply::written(std::move(line));
 }
 
 // Picked only when the client saw the row's current title, so a changed menu is never acted on.
@@ -46,17 +52,24 @@ Json invoked(const std::string& id, const std::string* title) {
     return {{"invoked", id}, {"title", *current}};
 }
 
+// The only members a request is read for.
+bool isARequestKey(std::string_view name) {
+    return name == "refresh" || name == "url" || name == "invoke" || name == "title";
+}
+
 }  // namespace
 
 void configureTheHostRequests(HostRequestSettings newSettings) { settings = std::move(newSettings); }
 
-Json answer(std::string_view line) {
-    std::optional<Json> request = parsedJson(line);
-    if (!request || !request->is_object()) return error("not-json");
+Reply replyTo(std::string_view line) {
+    std::optional<Json> request = objectKeeping(line, isARequestKey);
+    if (!request) return error("not-json");
     if (boolMember(*request, "refresh").value_or(false)) return refreshed();
     if (const std::string* url = stringMember(*request, "url")) return takenIn(*url);
     if (const std::string* id = stringMember(*request, "invoke")) return invoked(*id, stringMember(*request, "title"));
     return error("unknown-request");
 }
+
+Json answer(std::string_view line) { return Json::parse(replyTo(line).line); }
 
 }  // namespace host

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "control-socket/host-connection.h"
 #include "support/json.h"
 
 namespace host {
@@ -19,6 +20,8 @@ struct HostRequestSettings {
 void configureTheHostRequests(HostRequestSettings settings);
 
 // The reply to one request line (without its line feed). Uses the menu owner, so it is made first.
+Reply replyTo(std::string_view line);
+// The same reply as an object.
 Json answer(std::string_view line);
 
 }  // namespace host

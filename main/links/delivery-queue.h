@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <optional>
 #include <filesystem>
 #include <string>
 
@@ -35,5 +37,10 @@ void writeTheWaitingDeliveries();
 
 // The host ends without another shell: each waiting delivery is recorded as failed.
 void failTheWaitingDeliveries(const std::string& reason);
+
+// The link log's record of a delivery that ended, without its newline: the record serialised
+// with sorted keys ("error" with a reason, "shell" with a pid, "source" when not "url").
+std::string deliveryRecord(const WaitingDelivery& delivery, bool ready, std::optional<std::int32_t> shell,
+                           const std::optional<std::string>& reason, long long waitedMs);
 
 }  // namespace host

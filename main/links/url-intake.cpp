@@ -74,8 +74,12 @@ void configureTheURLIntake(IntakeSettings intake) { settings = std::move(intake)
 
 void arrived(const std::string& url, const std::optional<platform::CurrentEvent>& event,
              const std::optional<std::string>& file) {
+    arrived(url, schemeOf(url), event, file);
+}
+
+void arrived(const std::string& url, const std::optional<std::string>& scheme,
+             const std::optional<platform::CurrentEvent>& event, const std::optional<std::string>& file) {
     if (settings.opensLog) append(opensRecord(url, event, file), *settings.opensLog);
-    auto scheme = schemeOf(url);
     if (!scheme) return;
     if (isOwnScheme(*scheme)) {
         deliver(url, "url");

@@ -34,6 +34,9 @@ void configureTheURLIntake(IntakeSettings settings);
 // focus return for the host's schemes, or the system for a relayed link file.
 void arrived(const std::string& url, const std::optional<platform::CurrentEvent>& event,
              const std::optional<std::string>& file);
+// The same for a URL whose scheme the caller has read already (schemeOf), so it is read once.
+void arrived(const std::string& url, const std::optional<std::string>& scheme,
+             const std::optional<platform::CurrentEvent>& event, const std::optional<std::string>& file);
 
 // The get-URL request: ignored without a URL or over linkFileBytes.
 void openURL(const std::string& url, const platform::CurrentEvent& event);

@@ -7,6 +7,8 @@
 #include "child/shell.h"
 #include "menu-bar-app-menu/dock-preference.h"
 #include "platform/desktop.h"
+#include "platform/process.h"
+#include "support/clock.h"
 #include "updates/update-rows.h"
 #include "updates/updater.h"
 
@@ -52,14 +54,25 @@ std::optional<MenuFooter> footerFor(const std::optional<std::string>& dockTitle,
     return footer;
 }
 
+// Written directly, keys in sorted order, the snapshot straight from the drawn menu.
 void recordTheDraw(bool published) {
-    append({{"kind", "menu-drawn"},
-            {"shell", shellPidOrZero()},
-            {"statusItem", owner->hasStatusItem()},
-            {"hosted", settings.hosted},
-            {"published", published ? Json(settings.menuFile.string()) : Json(nullptr)},
-            {"menu", owner->drawnRows()}},
-           deathLog(shellPidOrZero()));
+    const std::int32_t shell = shellPidOrZero();
+    std::string line;
+    auto member = [&line](const char* name) -> std::string& {
+        line += line.empty() ? "{\"" : ",\"";
+        return line.append(name) += "\":";
+    };
+    auto flag = [](bool value) { return value ? "true" : "false"; };
+    member("at") += "\"" + clockNow() + "\"";
+    member("hosted") += flag(settings.hosted);
+    appendQuoted(member("kind"), "menu-drawn");
+    owner->appendDrawnRows(member("menu"));
+    member("pid") += std::to_string(platform::ownPid());
+    if (published) appendQuoted(member("published"), settings.menuFile.string());
+    else member("published") += "null";
+    member("shell") += std::to_string(shell);
+    member("statusItem") += flag(owner->hasStatusItem());
+    appendLine(line += "}", deathLog(shell));
 }
 
 }  // namespace
@@ -87,18 +100,22 @@ void routeTheMenuPick(const std::string& id, const std::string& title) {
     sendMenuPickToTheChild(id, title, std::nullopt);
 }
 
-void drawTheChildsMenu(const Json& rows, bool reportsSubmenus, std::optional<Json> publication) {
+// The rows are taken, not copied: a large menu arrives with every message.
+void drawTheChildsMenu(Json rows, bool reportsSubmenus, std::optional<Json> publication) {
     const bool firstDraw = !owner->drawnOnce();
     if (firstDraw) {
         listenOnceTheChildDraws();
         reopenMenu = popUpTheChildsMenuAtTheCursor;
     }
-    Json kept = Json::array();
-    for (const Json& row : rows) {
-        const std::string* id = stringMember(row, "id");
-        if (!(settings.hosted && id && *id == dockPreferenceRow)) kept.push_back(row);
+    if (!rows.is_array()) rows = Json::array();
+    if (settings.hosted) {
+        std::erase_if(rows.get_ref<Json::array_t&>(), [](const Json& row) {
+            const std::string* id = stringMember(row, "id");
+            return id && *id == dockPreferenceRow;
+        });
     }
-    owner->draw(kept, footerFor(dockTitleOf(kept), firstDraw), reportsSubmenus, std::move(publication));
+    std::optional<MenuFooter> footer = footerFor(dockTitleOf(rows), firstDraw);
+    owner->draw(std::move(rows), std::move(footer), reportsSubmenus, std::move(publication));
     recordTheDraw(settings.hosted && owner->publish());
 }
 

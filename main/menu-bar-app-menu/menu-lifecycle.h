@@ -31,7 +31,7 @@ MenuOwner& menuOwner();
 // Pops the menu up, once drawn; set on the first draw.
 inline std::function<bool()> reopenMenu;
 
-void drawTheChildsMenu(const Json& rows, bool reportsSubmenus, std::optional<Json> publication);
+void drawTheChildsMenu(Json rows, bool reportsSubmenus, std::optional<Json> publication);
 void drawTheChildsBranch(const std::string& branch, const Json& rows);
 bool popUpTheChildsMenuAtTheCursor();
 void showUnavailableMenu(const std::string& reason);

@@ -65,6 +65,23 @@ std::shared_ptr<platform::MenuItem> disabledItem(const std::string& title) {
     return item;
 }
 
+// The rows of drawn(), each after a comma unless it opens the array.
+void appendDrawnItems(const platform::Menu& menu, std::string& out) {
+    for (const auto& item : menu.items()) {
+        if (out.back() != '[') out.push_back(',');
+        if (item->isSeparator()) {
+            out += R"({"id":"separator","title":null})";
+            continue;
+        }
+        out += item->enabled() ? R"({"enabled":true,"id":)" : R"({"enabled":false,"id":)";
+        const std::optional<std::string>& id = item->representedObject() ? item->representedObject() : item->identifier();
+        if (id) appendQuoted(out, *id);
+        else out += "null";
+        appendQuoted(out += ",\"title\":", item->title()) += '}';
+        if (item->submenu()) appendDrawnItems(*item->submenu(), out);
+    }
+}
+
 }  // namespace
 
 MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path menuFile,
@@ -79,7 +96,7 @@ MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path me
     if (!callbacks_.localized) callbacks_.localized = [](const std::string& key) { return key; };
 }
 
-void MenuOwner::draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+void MenuOwner::draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
                      std::optional<Json> publication) {
     platform::Desktop& desktop = platform::desktop();
     if (!drawnOnce_) {
@@ -91,7 +108,7 @@ void MenuOwner::draw(const Json& rows, std::optional<MenuFooter> footer, bool re
             item_->setMenu(menu_.get());
         }
     }
-    rows_ = rows.is_array() ? rows : Json::array();
+    rows_ = rows.is_array() ? std::move(rows) : Json::array();
     reportsSubmenus_ = reportsSubmenus;
     publication_ = std::move(publication);
 
@@ -293,6 +310,14 @@ Json MenuOwner::drawn(const platform::Menu& menu) const {
         }
     }
     return snapshot;
+}
+
+// Written directly, keys in sorted order: a 500-row menu is recorded at every draw, and a tree
+// built and sorted for it would cost more than the draw itself.
+void MenuOwner::appendDrawn(const platform::Menu& menu, std::string& out) const {
+    out.push_back('[');
+    appendDrawnItems(menu, out);
+    out.push_back(']');
 }
 
 std::optional<std::string> MenuOwner::titleOf(const std::string& id) const {

@@ -40,7 +40,7 @@ public:
     MenuOwner(const MenuOwner&) = delete;
     MenuOwner& operator=(const MenuOwner&) = delete;
 
-    void draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus, std::optional<Json> publication);
+    void draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus, std::optional<Json> publication);
     void replaceItems(platform::Menu& menu, const Json& rows, const std::optional<std::string>& branch);
     // Appends the row's item; the submenu it made, if any.
     platform::Menu* appendRow(const Json& row, const std::string& id, platform::Menu& menu, bool fromFile,
@@ -54,7 +54,10 @@ public:
 
     // The flat snapshot of a menu: [{"id", "title", "enabled"} ...], submenus inlined.
     Json drawn(const platform::Menu& menu) const;
+    void appendDrawn(const platform::Menu& menu, std::string& out) const;
     Json drawnRows() const { return drawn(*menu_); }
+    // drawnRows() as the serialiser writes it, appended to `out` straight from the menu.
+    void appendDrawnRows(std::string& out) const { appendDrawn(*menu_, out); }
     std::optional<std::string> titleOf(const std::string& id) const;
 
     void appendFileRows(const std::vector<FileMenuRow>& rows, platform::Menu& menu, const std::string& selectionMark);

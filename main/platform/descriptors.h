@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace host::platform {
 
@@ -37,6 +39,13 @@ struct Written {
     std::optional<std::string> failure;  // the system's text for the error
 };
 Written writeSome(int fd, std::string_view bytes);
+// One non-blocking write of the pieces, in order, as far as the descriptor takes them (writev;
+// at most the first WRITTEN_PIECES of them).
+inline constexpr std::size_t WRITTEN_PIECES = 1024;
+Written writeSomeOf(int fd, const std::vector<std::string_view>& pieces);
+// All of the pieces, in order, waiting while a non-blocking descriptor is full (writev); false
+// when the descriptor failed.
+bool writeAllOf(int fd, std::vector<std::string_view> pieces);
 
 void makeNonBlocking(int fd);
 
@@ -44,13 +53,33 @@ void makeNonBlocking(int fd);
 // when the descriptor cannot tell.
 std::optional<std::size_t> unreadBytes(int fd);
 
-// Appends one whole line to a log file, created for the owner alone (0600) when missing. A
-// symbolic link in the file's place is never followed: someone else may have planted it.
-enum class Appended { written, failed, symbolicLink };
-Appended appendToFile(const std::filesystem::path& file, std::string_view bytes);
+// A log file kept open between lines. Each write lands whole at the end of the file, whoever
+// else appends to it. Main thread only.
+class LogFile {
+public:
+    enum class Opened { opened, failed, symbolicLink };
+    // Opens the file, created for the owner alone (0600) when missing. A symbolic link in its
+    // place is never followed: someone else may have planted it.
+    static std::unique_ptr<LogFile> open(const std::filesystem::path& file, Opened* why);
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    bool write(std::string_view bytes);
+    // Whether the file at the path is still this one: false once it was moved, removed or
+    // replaced, when the next lines belong in a new file there. One lstat.
+    bool inPlace() const;
+
+private:
+    LogFile(int fd, std::filesystem::path path);
+    int fd_;
+    std::filesystem::path path_;
+    unsigned long long device_ = 0, inode_ = 0;
+};
 
 // Ends the process at once: other threads may still run, so no destructors or flushes, but for
-// the messages on standard error, waited for a moment.
+// the work waiting for the running callback's end and the messages on standard error, waited
+// for a moment.
 [[noreturn]] void exitNow(int status);
 
 // The service manager stops a restarting process with SIGTERM: let it end the process.

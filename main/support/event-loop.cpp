@@ -8,9 +8,9 @@
 
 #include <atomic>
 #include <cmath>
-#include <deque>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace host::loop {
 namespace {
@@ -39,6 +39,36 @@ void runSwallowingExceptions(const Callback& callback) noexcept {
     }
 }
 
+// Main thread only: how deep callbacks run inside one another (nested turns), and the work
+// waiting for the end of the one that runs now.
+int callbackDepth = 0;
+std::uint64_t callbacksStarted = 0;
+std::vector<Callback> waitingForTheEnd;
+
+// Work asked for by the work that runs here waits for nothing: it is done in the same pass.
+void doTheWaitingWork() {
+    ++callbackDepth;
+    while (!waitingForTheEnd.empty()) {
+        for (const Callback& work : std::exchange(waitingForTheEnd, {})) runSwallowingExceptions(work);
+    }
+    --callbackDepth;
+}
+
+// Every callback of the loop runs through here, so what it asked to be done at its end is done
+// before the loop goes on.
+template <typename Work>
+void runAsOneCallback(const Work& work) noexcept {
+    ++callbackDepth;
+    ++callbacksStarted;
+    work();
+    doTheWaitingWork();
+    --callbackDepth;
+}
+
+void runTheCallback(const Callback& callback) noexcept {
+    runAsOneCallback([&] { runSwallowingExceptions(callback); });
+}
+
 // Idempotent: a source GLib already removed (a fired one-shot) is no longer live.
 void detach(CoreRef& core) {
     if (isLive(core)) {
@@ -56,41 +86,60 @@ GMainLoop* theMainLoop() {
 // Set by a quit that comes before the loop runs, so that run returns at once; a run consumes it.
 std::atomic<bool> quitRequested{false};
 
-// One idle source drains a mutex-guarded queue: FIFO across threads, and work posted while the
-// queue drains waits for a later turn instead of running inside the post.
+// One source, made once and woken by its ready time, drains a mutex-guarded queue: FIFO across
+// threads, and work posted while the queue drains waits for a later turn instead of running
+// inside the post.
 struct MainQueue {
     std::mutex lock;
-    std::deque<Callback> work;
+    std::vector<Callback> work;
     bool wakeupPending = false;
+    GSource* source = nullptr;
 };
 
+gboolean runQueuedWork(GSource* source, GSourceFunc, gpointer);
+
+GSourceFuncs mainQueueFuncs = {nullptr, nullptr, runQueuedWork, nullptr, nullptr, nullptr};
+
+// Made on first use, from whichever thread posts first; attaching is thread-safe.
 MainQueue& theMainQueue() {
-    static MainQueue queue;
-    return queue;
+    static MainQueue* const queue = [] {
+        auto* made = new MainQueue;  // never destroyed: a reader thread may post while the process exits
+        made->source = g_source_new(&mainQueueFuncs, sizeof(GSource));
+        g_source_set_priority(made->source, G_PRIORITY_DEFAULT);
+        g_source_set_ready_time(made->source, -1);
+        g_source_attach(made->source, nullptr);
+        return made;
+    }();
+    return *queue;
 }
 
-gboolean runQueuedWork(gpointer) {
+// The ready time is cleared before the queue is taken, so a post that comes in between wakes
+// the source again rather than being missed.
+gboolean runQueuedWork(GSource* source, GSourceFunc, gpointer) {
     MainQueue& queue = theMainQueue();
-    std::deque<Callback> batch;
+    g_source_set_ready_time(source, -1);
+    std::vector<Callback> batch;
     {
         std::lock_guard<std::mutex> guard(queue.lock);
         batch.swap(queue.work);
         queue.wakeupPending = false;
     }
-    for (const Callback& work : batch) runSwallowingExceptions(work);
-    return G_SOURCE_REMOVE;
+    runAsOneCallback([&] {
+        for (const Callback& work : batch) runSwallowingExceptions(work);
+    });
+    return G_SOURCE_CONTINUE;
 }
 
 gboolean fireOnce(gpointer data) {
     CoreRef core = coreHeldBy(data);
     core->live = false;  // GLib drops the source on return; the callback may re-arm the timer.
-    runSwallowingExceptions(*core->callback);
+    runTheCallback(*core->callback);
     return G_SOURCE_REMOVE;
 }
 
 gboolean fireRepeating(gpointer data) {
     CoreRef core = coreHeldBy(data);
-    runSwallowingExceptions(*core->callback);
+    runTheCallback(*core->callback);
     return isLive(core) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
@@ -107,14 +156,13 @@ guint millisecondsIn(double seconds) {
 gboolean drainSignalRecords(gint fd, GIOCondition, gpointer data) {
     CoreRef core = coreHeldBy(data);
     signalfd_siginfo record;
-    while (isLive(core) && read(fd, &record, sizeof record) == sizeof record)
-        runSwallowingExceptions(*core->callback);
+    while (isLive(core) && read(fd, &record, sizeof record) == sizeof record) runTheCallback(*core->callback);
     return isLive(core) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 gboolean fireFdReady(gint, GIOCondition, gpointer data) {
     CoreRef core = coreHeldBy(data);
-    runSwallowingExceptions(*core->callback);
+    runTheCallback(*core->callback);
     return isLive(core) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
@@ -146,8 +194,12 @@ void quitTheMainLoop() {
     g_main_loop_quit(theMainLoop());
 }
 
+// Nothing waits for the end of the callback across a wait for an answer.
 void runTheLoopUntil(const std::function<bool()>& done) {
-    while (!done()) g_main_context_iteration(nullptr, TRUE);
+    while (!done()) {
+        doTheWaitingWork();
+        g_main_context_iteration(nullptr, TRUE);
+    }
 }
 
 void postToTheMainQueue(Callback work) {
@@ -156,7 +208,20 @@ void postToTheMainQueue(Callback work) {
     queue.work.push_back(std::move(work));
     if (queue.wakeupPending) return;
     queue.wakeupPending = true;
-    g_idle_add_full(G_PRIORITY_DEFAULT, runQueuedWork, nullptr, nullptr);
+    g_source_set_ready_time(queue.source, 0);
+}
+
+void whenThisCallbackReturns(Callback work) {
+    if (callbackDepth == 0) return runSwallowingExceptions(work);
+    waitingForTheEnd.push_back(std::move(work));
+}
+
+bool insideACallback() { return callbackDepth > 0; }
+
+std::uint64_t callbackNumber() { return callbacksStarted; }
+
+void doTheWorkThatWaits() {
+    if (onTheMainThread()) doTheWaitingWork();
 }
 
 // On Linux the main thread's id is the process id.

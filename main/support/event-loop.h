@@ -7,6 +7,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -22,8 +23,20 @@ void quitTheMainLoop();
 // running meanwhile, so a piece of work can wait for an answer without stalling the host.
 void runTheLoopUntil(const std::function<bool()>& done);
 
-// Queues work to run once on the main loop, after the work already queued. Thread-safe.
+// Queues work to run once on the main loop, after the work already queued. Thread-safe. Work
+// queued together runs in one turn, as one callback.
 void postToTheMainQueue(Callback work);
+
+// Runs `work` when the loop callback that runs now returns (in the order asked), or at once
+// outside any callback: what many events of one callback ask for (a log's lines, the shell's
+// input) is then done once for all of them. Main thread only.
+void whenThisCallbackReturns(Callback work);
+// Whether a loop callback runs now, so that work asked for now would wait for its end.
+bool insideACallback();
+// A number that changes with every callback the loop starts; for answers good for one callback.
+std::uint64_t callbackNumber();
+// Does at once the work that waits for the callback's end; for a process about to exit.
+void doTheWorkThatWaits();
 
 // Whether the caller runs on the process's main thread, the one that runs the loop. Thread-safe.
 bool onTheMainThread();

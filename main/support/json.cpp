@@ -1,8 +1,10 @@
 #include "support/json.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace host {
 namespace {
@@ -103,6 +105,93 @@ std::optional<Json> parsedJson(std::string_view text, std::string* why) {
         if (why) *why = withoutLibraryPrefix(error.what());
         return std::nullopt;
     }
+}
+
+namespace {
+
+// Builds the kept members as the parser's own tree builder would (a later duplicate name
+// replacing an earlier one) and counts the depth of all of them, kept or not.
+class ObjectKeeping final : public Json::json_sax_t {
+public:
+    explicit ObjectKeeping(bool (*keeps)(std::string_view)) : keeps_(keeps) {}
+    Json object;
+
+    bool null() override { return scalar(nullptr); }
+    bool boolean(bool value) override { return scalar(value); }
+    bool number_integer(number_integer_t value) override { return scalar(value); }
+    bool number_unsigned(number_unsigned_t value) override { return scalar(value); }
+    bool number_float(number_float_t value, const string_t&) override { return scalar(value); }
+    bool string(string_t& value) override { return scalar(std::move(value)); }
+    bool binary(binary_t&) override { return false; }
+    bool start_object(std::size_t) override { return open(Json::value_t::object); }
+    bool start_array(std::size_t) override { return open(Json::value_t::array); }
+    bool end_object() override { return close(); }
+    bool end_array() override { return close(); }
+    bool key(string_t& name) override {
+        if (skipped_ > 0) return true;
+        Json& member = (*building_.back())[name];
+        member = nullptr;
+        skipNext_ = building_.size() == 1 && !keeps_(name);
+        member_ = &member;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    template <typename Value>
+    bool scalar(Value&& value) {
+        if (skipped_ > 0 || std::exchange(skipNext_, false)) return true;
+        place(Json(std::forward<Value>(value)));
+        return true;
+    }
+    bool open(Json::value_t type) {
+        if (++depth_ > JSON_NESTING_LIMIT) return false;
+        if (skipped_ > 0 || std::exchange(skipNext_, false)) return ++skipped_, true;
+        Json* opened = place(Json(type));
+        if (building_.empty() && !opened->is_object()) return false;
+        building_.push_back(opened);
+        return true;
+    }
+    bool close() {
+        --depth_;
+        if (skipped_ > 0) return --skipped_, true;
+        building_.pop_back();
+        return true;
+    }
+    Json* place(Json&& value) {
+        if (building_.empty()) {
+            object = std::move(value);
+            return &object;
+        }
+        Json& parent = *building_.back();
+        if (!parent.is_array()) return &(*member_ = std::move(value));
+        parent.push_back(std::move(value));
+        return &parent.back();
+    }
+
+    bool (*keeps_)(std::string_view);
+    std::vector<Json*> building_;
+    Json* member_ = nullptr;
+    std::size_t depth_ = 0, skipped_ = 0;
+    bool skipNext_ = false;
+};
+
+}  // namespace
+
+std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name)) {
+    ObjectKeeping builder(keeps);
+    if (!Json::sax_parse(text.begin(), text.end(), &builder) || !builder.object.is_object()) return std::nullopt;
+    return std::move(builder.object);
+}
+
+// Most text needs no escape: it is copied as it stands.
+std::string& appendQuoted(std::string& out, std::string_view text) {
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '"' && c != '\\'; });
+    if (!plain) return out += Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace);
+    out.push_back('"');
+    out.append(text);
+    out.push_back('"');
+    return out;
 }
 
 const std::string* stringMember(const Json& object, const char* key) {

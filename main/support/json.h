@@ -36,6 +36,16 @@ bool nestedDeeperThan(std::string_view text, std::size_t limit = JSON_NESTING_LI
 // input stays cheap.
 std::optional<Json> parsedJson(std::string_view text, std::string* why = nullptr);
 
+// One JSON object with only the members whose names `keeps` accepts parsed: every other member
+// is there with a null value, so the object's size and names are the whole one's. None when
+// the text is not one JSON object or nests deeper than JSON_NESTING_LIMIT; no deeper value is
+// built. One pass, and no exception thrown on the way.
+std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name));
+
+// `text` as a JSON string, quotes included, appended to `out` exactly as the serialiser writes it
+// (text that is not UTF-8 replaced).
+std::string& appendQuoted(std::string& out, std::string_view text);
+
 // Members read with their expected type; a value of another type counts as absent.
 const std::string* stringMember(const Json& object, const char* key);
 const Json* objectMember(const Json& object, const char* key);

@@ -57,10 +57,13 @@ std::optional<URLParts> parsedURL(const std::string& text) {
     return parts;
 }
 
+// A scheme that parses is ASCII letters, digits, "+", "-" and ".".
 std::optional<std::string> schemeOf(const std::string& url) {
     Uri uri = encodedURI(url);
     if (!uri) return std::nullopt;
-    return lowercased(g_uri_get_scheme(uri.get()));
+    std::string scheme = g_uri_get_scheme(uri.get());
+    for (char& c : scheme) c = g_ascii_tolower(c);
+    return scheme;
 }
 
 std::string percentEncodedQueryValue(std::string_view value) { return escaped(value, QUERY_VALUE_ALLOWED); }

@@ -4,6 +4,7 @@
 //   line-shell <file>               read until the input ends
 //   line-shell <file> never-read    never read the input; wait to be ended
 //   line-shell <file> exit-after N  exit 0 after N lines
+//   line-shell <file> started       append when it started (CLOCK_MONOTONIC, ns) and exit 0
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -57,6 +59,8 @@ bool readOnce(bool nonBlocking) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
     if (argc < 2) return 2;
     outputFd = open(argv[1], O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (outputFd < 0) return 2;
@@ -64,6 +68,11 @@ int main(int argc, char** argv) {
     term.sa_handler = [](int) { ending = 1; };
     sigaction(SIGTERM, &term, nullptr);  // no SA_RESTART: a blocked read returns EINTR
     std::string mode = argc > 2 ? argv[2] : "read";
+    if (mode == "started") {
+        pending = std::to_string(start.tv_sec * 1000000000LL + start.tv_nsec) + "\n";
+        appendTheCompleteLines();
+        return 0;
+    }
     long limit = mode == "exit-after" && argc > 3 ? std::atol(argv[3]) : -1;
     if (mode == "never-read") {
         // SIGTERM waits blocked between the check and the wait, so it cannot slip between them.

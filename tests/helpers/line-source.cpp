@@ -1,14 +1,21 @@
 // Writes lines to its standard output as fast as it can, for throughput measurements:
-//   line-source <plain|unmatched|recognised> <count>
+//   line-source <plain|unmatched|recognised|menu> <count>
+// A menu line is a publication of the benchmarks' 500-row menu, its rows also published.
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
+#include "bench-menus.h"
+
 namespace {
 
 std::string lineOf(const std::string& kind, long n) {
+    if (kind == "menu") {
+        static const std::string menu = nlohmann::json({{"menu", fiveHundredRows()}, {"publication", fiveHundredRows()}}).dump() + "\n";
+        return menu;
+    }
     std::string number = std::to_string(n);
     if (kind == "plain") return "plain text output line " + number + " of a shell that talks a lot to its host\n";
     if (kind == "unmatched") return "{\"event\":\"tick\",\"n\":" + number + ",\"note\":\"an object no rule matches\"}\n";

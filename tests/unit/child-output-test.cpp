@@ -44,7 +44,7 @@ std::shared_ptr<MessageHandlers> noting(Calls& calls) {
         .setupQuitSenders = note("senders"), .setupQuitSettled = note("settled"), .panel = note("panel"),
         .hotKeys = note("hotkeys"), .watchApps = note("watch apps"), .menuUnavailable = note("unavailable"),
         .menu = note("menu"), .menuBranch = note("branch"), .popUp = note("pop up"), .badge = note("badge"),
-        .focusReplies = note("focus replies"), .urlReply = note("reply")});
+        .focusReplies = note("focus replies"), .urlReply = note("reply"), .urlRepliesAnnounced = nullptr});
 }
 
 // What one line makes the host do: the one handler call and how it is delivered, or that it
@@ -99,9 +99,21 @@ TEST(DispatchOf, AnythingButAnExactMessagePassesThrough) {
           R"({"popUp":1})", R"({"focus":"replies","x":1})", R"({"setupQuit":"other"})", R"({"url":"x"})",
           R"({"url":1,"result":1})", R"({"menuBranch":{"id":"a","rows":{}}})", R"({"badge":{"pid":0}})", "", "   ",
           "hello", "[{\"watch\":\"apps\"}]", "\"x\"", "12", "null", "{bad", "{\"watch\":\"apps\"} trailing",
-          "x{\"watch\":\"apps\"}", "{\"watch\":\"\xff\"}"}) {
+          "x{\"watch\":\"apps\"}", "{\"watch\":\"\xff\"}", R"({"x":{"watch":"apps"}})", R"([{"x":1},{"watch":"apps"}])",
+          R"({"x":"\",\"watch\":\"apps"})", "{\"watch\\", R"({"w\u0061tch":"apps\"})"}) {
         EXPECT_EQ(outcome(line), passes) << line;
     }
+}
+
+// Only the message's own keys count, however they are spelt; quotes inside strings do not end them.
+TEST(DispatchOf, ARuleKeyCountsAmongTheTopLevelMembersOnly) {
+    expectOutcomes({
+        {R"({"x":{"url":1},"w\u0061tch":"apps"})", passes},  // a second member
+        {R"({"w\u0061tch":"apps"})", "watch apps"},
+        {R"({"menuUnavailable":"a\"b\\"})", "unavailable a\"b\\ [current]"},
+        {R"({"menuUnavailable":"{\"x\":["})", "unavailable {\"x\":[ [current]"},
+        {R"({"x\\":1,"url":"u","result":[{"url":2}]})", "reply u none none"},
+    });
 }
 
 TEST(DispatchOf, ReplyPanelIsAnIntegerThatFitsAProcessId) {
@@ -214,6 +226,27 @@ TEST(ChildOutput, SwappedOutShellKeepsOnlyMessagesForAnyShell) {
     shell.output.take("{\"popUp\":true}\n", &shell.passed);
     shell.current = true;
     EXPECT_EQ(shell.run(), Calls{"pop up"});
+}
+
+TEST(ChildOutput, TheMessagesOfOneReadArePostedTogetherInOrder) {
+    Output shell;
+    shell.output.take("{\"watch\":\"apps\"}\nx\n{\"popUp\":true}\n{\"focus\":\"replies\"}\n{\"popUp\":", &shell.passed);
+    EXPECT_EQ(shell.posted.size(), 1u);
+    shell.output.take("true}\n", &shell.passed);
+    EXPECT_EQ(shell.posted.size(), 2u);
+    EXPECT_EQ(shell.run(), (Calls{"watch apps", "pop up", "focus replies", "pop up"}));
+}
+
+// Replies before any shell announced them are dropped where they are read, and never pass through.
+TEST(ChildOutput, URLRepliesCountOnceAShellAnnouncedThem) {
+    Output shell;
+    auto handlers = noting(shell.calls);
+    handlers->urlRepliesAnnounced = std::make_shared<std::atomic<bool>>(false);
+    ChildOutput output(everything, handlers, nullptr, [&shell](auto action) { shell.posted.push_back(std::move(action)); });
+    output.take("{\"url\":\"a\",\"result\":1}\n{\"focus\":\"replies\"}\n{\"url\":\"b\",\"result\":1}\n", &shell.passed);
+    EXPECT_EQ(shell.run(), (Calls{"focus replies", "reply b none none"}));
+    EXPECT_EQ(shell.passed, "");
+    EXPECT_TRUE(*handlers->urlRepliesAnnounced);
 }
 
 TEST(ChildOutput, RecognisedMessageWithoutHandlerIsDroppedNotPassedThrough) {

@@ -167,6 +167,22 @@ TEST_F(MenuOwnerTest, TheSnapshotInlinesSubmenusAndIncludesTheFooter) {
     EXPECT_EQ(heard.back(), "pick host.footer Footer");
 }
 
+// The record's text is the snapshot's serialisation, escapes, odd bytes and missing ids included.
+TEST_F(MenuOwnerTest, TheSnapshotTextIsItsSerialisation) {
+    draw(Json::parse(R"([
+        {"id": "s", "title": "Quote \" back\\ tab\t é ✓", "submenu": true, "enabled": true},
+        {"id": "a\u0001", "title": "", "parent": "s"},
+        {"kind": "separator"},
+        {"title": "no id", "enabled": true}
+    ])"));
+    itemTitled("no id")->setTitle(std::string("bad \xff byte"));
+    std::string text;
+    owner->appendDrawnRows(text);
+    EXPECT_EQ(text, sortedJson(owner->drawnRows()));
+    draw(Json::array());
+    EXPECT_EQ((text.clear(), owner->appendDrawnRows(text), text), "[]");
+}
+
 TEST_F(MenuOwnerTest, TitlesAreLookedUpInTheDrawnRows) {
     draw(Json::parse(R"([{"id": "x", "kind": "separator", "title": "Sep"}, {"id": "x", "title": "X"},
                          {"id": "x", "title": "Later"}, {"id": "n", "title": 3}])"));

@@ -1,9 +1,11 @@
 #include "platform/process.h"
 
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <system_error>
 
@@ -11,7 +13,15 @@ extern char** environ;
 
 namespace host::platform {
 
-std::int32_t ownPid() { return getpid(); }
+// Every log record carries it, so the kernel is asked once per process (again after a fork).
+std::atomic<std::int32_t> knownPid{0};
+
+std::int32_t ownPid() {
+    static const bool forksAskAgain = pthread_atfork(nullptr, nullptr, [] { knownPid = 0; }) == 0;
+    (void)forksAskAgain;
+    if (knownPid == 0) knownPid = getpid();
+    return knownPid;
+}
 
 std::int32_t parentPid() { return getppid(); }
 

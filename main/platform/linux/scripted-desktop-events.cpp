@@ -225,6 +225,9 @@ bool ScriptedDesktop::takeActionEvent(const std::string& name, const Json& event
     } else if (name == "hot-key") {
         takeHotKey(event);
     } else if (name == "ping") {
+        // The pong says that everything before it was handled: that includes the records and
+        // the lines the loop writes when a callback returns.
+        loop::doTheWorkThatWaits();
         flushChanges();
         send({{"state", "pong"}, {"id", echoed(event, "id")}});
     } else {

@@ -105,6 +105,7 @@ public:
 
 private:
     // `inTheRead`: the line stands in the bytes read, its newline after it.
+    void handleWholeLines(std::string_view lines, PassedThrough& passedThrough);
     void handleLine(std::string_view line, bool inTheRead, PassedThrough& passedThrough);
     void postTheMessages();
 

@@ -113,6 +113,10 @@ TEST(DispatchOf, ARuleKeyCountsAmongTheTopLevelMembersOnly) {
         {R"({"menuUnavailable":"a\"b\\"})", "unavailable a\"b\\ [current]"},
         {R"({"menuUnavailable":"{\"x\":["})", "unavailable {\"x\":[ [current]"},
         {R"({"x\\":1,"url":"u","result":[{"url":2}]})", "reply u none none"},
+        // Names found from the colons that follow them.
+        {"{\"url\" \t: \"u\" , \"result\" : 1}", "reply u none none"},
+        {R"({"xurl":1,"url_":2,"note":"url:","setupQuitSendersX":1})", passes},
+        {R"({"x":1,"setupQuitSenders":["a"]})", "senders a, [current]"},
     });
 }
 
@@ -213,6 +217,22 @@ TEST(ChildOutput, ALineTooLongForAMessagePassesThroughBeforeItsEnd) {
     EXPECT_TRUE(shell.passed == longLine) << "passed " << shell.passed.size() << " bytes";
     EXPECT_EQ(shell.run(), (Calls{"pop up", "focus replies"}));
     EXPECT_EQ(shell.output.pending(), "rest");
+}
+
+// Reads are first checked whole for a key: a message is found wherever its key falls in one.
+TEST(ChildOutput, AMessageAmongOtherLinesIsFoundWhereverItsKeyFallsInTheRead) {
+    const std::string messages[] = {"{\"watch\" : \"apps\"}\n", "{\"w\\u0061tch\":\"apps\"}\n"};
+    for (const std::string& message : messages) {
+        for (std::size_t padding = 0; padding < 40; ++padding) {
+            const std::string before = "first\n{\"event\":\"" + std::string(padding, 'x') + "\",\"note\":1}\n";
+            for (const std::string after : {"{\"n\":2,\"setupQuitSendersX\":3}\nplain: text\n", ""}) {
+                Output shell;
+                shell.output.take(before + message + after, &shell.passed);
+                EXPECT_EQ(shell.passed, before + after) << message << " after " << padding;
+                EXPECT_EQ(shell.run(), Calls{"watch apps"}) << message << " after " << padding;
+            }
+        }
+    }
 }
 
 TEST(ChildOutput, SwappedOutShellKeepsOnlyMessagesForAnyShell) {

@@ -415,16 +415,24 @@ TEST_F(Freedesktop, AlertsAreAnsweredThroughTheNotificationServer) {
     EXPECT_EQ(deathRecords("quit-confirmed").at(0)["asker"], "own");
 }
 
+// Whether or not it had answered the call that showed the alert, nobody chose: the quit is cancelled.
 TEST_F(Freedesktop, AServerThatVanishesMidAlertIsACancel) {
-    auto server = std::make_unique<TestNotificationServer>(bus.address(), std::vector<std::string>{"actions"});
-    writeTheApp();
-    start();
-    ASSERT_TRUE(RunningHost::eventually([&] { return ownsTheApplicationName(); }));
-    ASSERT_TRUE(quitFromTheDesktopEntry());
-    ASSERT_TRUE(RunningHost::eventually([&] { return server->shown().size() == 1; }));
-    server.reset();
-    EXPECT_TRUE(RunningHost::eventually([&] { return deathRecords("quit-cancelled").size() == 1; }));
-    EXPECT_FALSE(host->waitForTheEnd(std::chrono::milliseconds(0)));
+    for (const bool answered : {true, false}) {
+        SCOPED_TRACE(answered ? "after answering the call" : "before answering the call");
+        auto server = std::make_unique<TestNotificationServer>(bus.address(), std::vector<std::string>{"actions"});
+        if (!answered) server->withholdReplies();
+        writeTheApp();
+        start();
+        ASSERT_TRUE(RunningHost::eventually([&] { return ownsTheApplicationName(); }));
+        ASSERT_TRUE(quitFromTheDesktopEntry());
+        ASSERT_TRUE(RunningHost::eventually([&] { return server->shown().size() == 1; }));
+        server.reset();
+        EXPECT_TRUE(RunningHost::eventually([&] { return deathRecords("quit-cancelled").size() == 1; }));
+        EXPECT_FALSE(host->waitForTheEnd(std::chrono::milliseconds(0))) << host->err();
+        host->signal(SIGTERM);
+        host->waitForTheEnd();
+        std::filesystem::remove(supportFolder(fixture) / "shell.jsonl");
+    }
 }
 
 TEST_F(Freedesktop, WithoutActionsTheAlertTakesItsFirstButton) {

@@ -80,7 +80,7 @@ void notificationsCalled(GDBusConnection*, const gchar*, const gchar*, const gch
         list.push_back(nullptr);
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(^as)", list.data()));
     } else if (name == "Notify") {
-        g_dbus_method_invocation_return_value(invocation, notifications->notify(parameters));
+        notifications->notify(parameters, invocation);
     } else if (name == "GetServerInformation") {
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(ssss)", "test", "test", "1", "1.2"));
     } else {
@@ -284,6 +284,17 @@ GVariant* TestNotificationServer::notify(GVariant* parameters) {
     shown_.push_back({id, appName, summary, body, stringsOf(actions)});
     g_variant_unref(actions);
     return g_variant_new("(u)", id);
+}
+
+void TestNotificationServer::notify(GVariant* parameters, GDBusMethodInvocation* invocation) {
+    GVariant* id = notify(parameters);
+    if (!withholding_) return g_dbus_method_invocation_return_value(invocation, id);
+    g_variant_unref(g_variant_ref_sink(id));
+    withheld_.calls.push_back(invocation);
+}
+
+TestNotificationServer::Withheld::~Withheld() {
+    for (GDBusMethodInvocation* call : calls) g_object_unref(call);
 }
 
 std::vector<TestNotificationServer::Shown> TestNotificationServer::shown() {

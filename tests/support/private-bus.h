@@ -7,6 +7,7 @@
 #include <gio/gio.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -116,11 +117,21 @@ public:
     std::vector<Shown> shown();
     void invoke(std::uint32_t id, const std::string& action);
     void dismiss(std::uint32_t id);
+    // From now on alerts are recorded but never answered, as by a server that hangs or dies.
+    void withholdReplies() { withholding_ = true; }
 
     GVariant* notify(GVariant* parameters);
+    // Records the alert; answers it unless replies are withheld.
+    void notify(GVariant* parameters, GDBusMethodInvocation* invocation);
     const std::vector<std::string>& capabilities() const { return capabilities_; }
 
 private:
+    // Released after the connection closes, so the caller hears that nobody will answer.
+    struct Withheld {
+        std::vector<GDBusMethodInvocation*> calls;
+        ~Withheld();
+    } withheld_;
+    std::atomic<bool> withholding_ = false;
     BusConnection bus_;
     std::vector<std::string> capabilities_;
     guint object_ = 0;

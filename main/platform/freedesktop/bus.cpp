@@ -35,6 +35,7 @@ void pidAnswered(GObject* source, GAsyncResult* result, gpointer data) {
 struct Waiting {
     Variant reply;
     std::string error;
+    bool unanswered = false;
     bool done = false;
 };
 
@@ -43,7 +44,12 @@ void callAnswered(GObject* source, GAsyncResult* result, gpointer data) {
     delete static_cast<std::shared_ptr<Waiting>*>(data);
     GError* error = nullptr;
     waiting->reply = taken(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error));
-    if (!waiting->reply) waiting->error = messageOf(error);
+    if (!waiting->reply) {
+        // The call reached its peer, which left or stayed silent: it may have acted on it.
+        waiting->unanswered = g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY) ||
+                              g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+        waiting->error = messageOf(error);
+    }
     waiting->done = true;
 }
 
@@ -113,13 +119,14 @@ void askForTheSenderPid(GDBusConnection* connection, const std::string& sender, 
 
 Variant callAndWait(GDBusConnection* connection, const char* busName, const char* path, const char* interface,
                     const char* method, GVariant* parameters, const char* replyType, int milliseconds,
-                    std::string* why) {
+                    std::string* why, bool* unanswered) {
     auto waiting = std::make_shared<Waiting>();
     g_dbus_connection_call(connection, busName, path, interface, method, parameters,
                            replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NONE, milliseconds,
                            nullptr, callAnswered, new std::shared_ptr<Waiting>(waiting));
     loop::runTheLoopUntil([&] { return waiting->done; });
     if (!waiting->reply && why) *why = waiting->error;
+    if (unanswered) *unanswered = waiting->unanswered;
     return std::move(waiting->reply);
 }
 

@@ -45,10 +45,11 @@ void askForTheSenderPid(GDBusConnection* connection, const std::string& sender, 
                         std::function<void(std::optional<std::int32_t>)> answer);
 
 // Calls a method and runs turns of the loop until it is answered or `milliseconds` pass: the
-// reply, or none with the reason.
+// reply, or none with the reason, and in *unanswered whether the peer had the call but left or
+// timed out without answering it.
 Variant callAndWait(GDBusConnection* connection, const char* busName, const char* path, const char* interface,
                     const char* method, GVariant* parameters, const char* replyType, int milliseconds,
-                    std::string* why);
+                    std::string* why, bool* unanswered = nullptr);
 
 // The message of a GError, which it frees.
 std::string messageOf(GError* error);

@@ -133,13 +133,16 @@ std::optional<int> Notifications::ask(const Alert& alert, std::string* why) {
     GVariant* parameters = g_variant_new("(susss@as@a{sv}i)", appName_.c_str(), 0u, "", alert.message.c_str(),
                                          alert.informativeText.c_str(), actionsOf(alert), hintsFor(desktopEntry_),
                                          NEVER_EXPIRES);
+    bool unanswered = false;
     bus::Variant shown = bus::callAndWait(connection_, NOTIFICATIONS_BUS_NAME, NOTIFICATIONS_PATH,
                                           NOTIFICATIONS_INTERFACE, "Notify", parameters, "(u)", SERVER_MILLISECONDS,
-                                          &failure);
+                                          &failure, &unanswered);
+    const int cancel = cancelButtonOf(alert);
+    // A server that went away with the alert may have shown it: nobody chose, so it is cancelled.
+    if (!shown && unanswered) return cancel;
     if (!shown) return *why = "the notification server refused the alert (" + failure + ")", std::nullopt;
     guint32 id = 0;
     g_variant_get(shown.get(), "(u)", &id);
-    const int cancel = cancelButtonOf(alert);
     for (;;) {
         loop::runTheLoopUntil([&] { return answers_.contains(id) || serverGenerations_ != generation; });
         if (!answers_.contains(id)) return cancel;  // the server went away with the notification

@@ -15,4 +15,7 @@ const fs::path& theHost();
 // host finds its bundle from its own path, so it must stand inside it (a hard link, else a copy).
 void placeTheHost(const testing_support::BundleFixture& fixture);
 
+// A stream socket connected to the Unix socket at `path`, or -1.
+int connectTo(const fs::path& path);
+
 }  // namespace bench

@@ -29,18 +29,6 @@ constexpr std::size_t pipelined = 20000;
 constexpr int connectionsAtOnce = 50;
 const std::string invoke = R"({"invoke":"hello","title":"Say hello"})" "\n";
 
-int connectTo(const fs::path& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Each connection sends `perConnection` copies of `request` while reading its replies, until every
 // reply line has come back; false when a connection failed. `tail` keeps the last bytes received.
 bool pipelineOver(const std::vector<int>& fds, const std::string& request, std::size_t perConnection,
@@ -85,7 +73,7 @@ bool pipelineOver(const std::vector<int>& fds, const std::string& request, std::
 std::vector<int> connections(const fs::path& socket, int count) {
     std::vector<int> fds;
     for (int i = 0; i < count; ++i) {
-        int fd = connectTo(socket);
+        int fd = bench::connectTo(socket);
         if (fd < 0) break;
         fds.push_back(fd);
     }
@@ -165,7 +153,7 @@ struct SocketHost {
         host = std::make_unique<RunningHost>(fixture, std::vector<std::string>{}, std::map<std::string, std::string>{{"MENU_BAR_HOSTED", "1"}});
         socket = supportFolder(fixture) / "menu.sock";
         listening = RunningHost::eventually([&] {
-            int fd = connectTo(socket);
+            int fd = bench::connectTo(socket);
             if (fd >= 0) close(fd);
             return fd >= 0;
         });
@@ -250,7 +238,7 @@ void BM_SocketHostPipelined(benchmark::State& state) {
 
 // One request line and its reply, as small as a "url" request.
 void BM_SocketEchoRoundTrip(benchmark::State& state) {
-    int fd = connectTo(echoServer().socket);
+    int fd = bench::connectTo(echoServer().socket);
     if (fd < 0) return state.SkipWithError("could not connect");
     const std::string line = R"({"url":"demo://bench/1"})" "\n";
     char buffer[4096];
@@ -269,7 +257,7 @@ void BM_SocketEchoRoundTrip(benchmark::State& state) {
 void BM_SocketHostURLUntilTheShellReadsIt(benchmark::State& state) {
     SocketHost& host = socketHost();
     if (!host.listening) return state.SkipWithError("the host is not listening");
-    int fd = connectTo(host.socket);
+    int fd = bench::connectTo(host.socket);
     if (fd < 0) return state.SkipWithError("could not connect");
     char buffer[4096];
     long n = 0;

@@ -183,18 +183,6 @@ double throughTheHost(const std::string& kind, long lines, Json extra = Json::ob
 
 // --- the control socket ---
 
-int connectTo(const fs::path& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 std::string urlRequest(long n, std::size_t length = 0) {
     std::string url = "demo://bench/" + std::to_string(n);
     if (url.size() < length) url += "?" + std::string(length - url.size() - 1, 'x');
@@ -609,6 +597,18 @@ Host hostOf(const std::string& text) {
 void useTheHost(const fs::path& binary) { chosenHost = binary; }
 
 const fs::path& theHost() { return chosenHost; }
+
+int connectTo(const fs::path& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 void placeTheHost(const BundleFixture& fixture) {
     if (chosenHost == HOST_BINARY) return;

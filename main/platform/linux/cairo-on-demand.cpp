@@ -1,5 +1,5 @@
 // The cairo calls the host makes, loaded from libcairo on the first of them. Linked in, cairo
-// and the eighteen libraries it needs would be mapped and relocated at every start, before the
+// and the twelve libraries only it needs would be mapped and relocated at every start, before the
 // shell can be spawned, though most hosts never draw an icon or a badge. Without the library
 // every call does nothing and returns nothing: no icon, no badge, never a crash.
 #include <cairo-xcb.h>

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t start = 0; start <= bytes.size();) {
         std::size_t end = bytes.find('\n', start);
         if (end == std::string_view::npos) end = bytes.size();
-        (void)host::answer(bytes.substr(start, end - start)).dump(-1, ' ', false, host::Json::error_handler_t::replace);
+        (void)host::replyTo(bytes.substr(start, end - start));
         start = end + 1;
     }
     return 0;

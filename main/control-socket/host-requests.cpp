@@ -70,6 +70,4 @@ Reply replyTo(std::string_view line) {
     return error("unknown-request");
 }
 
-Json answer(std::string_view line) { return Json::parse(replyTo(line).line); }
-
 }  // namespace host

@@ -21,7 +21,5 @@ void configureTheHostRequests(HostRequestSettings settings);
 
 // The reply to one request line (without its line feed). Uses the menu owner, so it is made first.
 Reply replyTo(std::string_view line);
-// The same reply as an object.
-Json answer(std::string_view line);
 
 }  // namespace host

@@ -51,6 +51,8 @@ protected:
     TemporaryFolder folder;
 };
 
+// The reply as an object, to compare whatever order its keys were written in.
+Json answer(std::string_view line) { return Json::parse(replyTo(line).line); }
 Json ask(const Json& request) { return answer(request.dump()); }
 Json urlRequest(const std::string& url) { return {{"url", url}}; }
 Json refused(const std::string& url) { return {{"error", "url-scheme-not-mine"}, {"url", url}}; }

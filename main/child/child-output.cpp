@@ -2,6 +2,7 @@
 
 #include "platform/descriptors.h"
 #include "platform/processes.h"
+#include "support/event-loop.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -389,12 +390,7 @@ void ChildOutput::handleLine(std::string_view line, bool inTheRead, PassedThroug
 void ChildOutput::postTheMessages() {
     if (messages_.empty()) return;
     post_([messages = std::exchange(messages_, {})] {
-        for (const auto& message : messages) {
-            try {
-                message();
-            } catch (...) {
-            }
-        }
+        for (const auto& message : messages) loop::runSwallowingExceptions(message);
     });
 }
 

@@ -13,6 +13,15 @@
 #include <vector>
 
 namespace host::loop {
+
+// Exceptions must not unwind through GLib's C frames; there is no logger to report them to yet.
+void runSwallowingExceptions(const Callback& callback) noexcept {
+    try {
+        if (callback) callback();
+    } catch (...) {
+    }
+}
+
 namespace {
 
 // What one attached GLib source calls. GLib holds its own reference, so the core outlives its
@@ -30,14 +39,6 @@ void releaseFromGlib(gpointer data) { delete static_cast<CoreRef*>(data); }
 CoreRef coreHeldBy(gpointer data) { return *static_cast<CoreRef*>(data); }
 
 bool isLive(const CoreRef& core) { return core && core->live; }
-
-// Exceptions must not unwind through GLib's C frames; there is no logger to report them to yet.
-void runSwallowingExceptions(const Callback& callback) noexcept {
-    try {
-        if (callback) callback();
-    } catch (...) {
-    }
-}
 
 // Main thread only: how deep callbacks run inside one another (nested turns), and the work
 // waiting for the end of the one that runs now.

@@ -38,6 +38,9 @@ std::uint64_t callbackNumber();
 // Does at once the work that waits for the callback's end; for a process about to exit.
 void doTheWorkThatWaits();
 
+// Runs `callback`, swallowing what it throws: one piece of work never stops the others.
+void runSwallowingExceptions(const Callback& callback) noexcept;
+
 // Whether the caller runs on the process's main thread, the one that runs the loop. Thread-safe.
 bool onTheMainThread();
 

@@ -106,16 +106,16 @@ void ApplicationObject::handle(const std::string& method, GVariant* parameters, 
         const gchar* action = nullptr;
         g_variant_get(parameters, "(&s@av@a{sv})", &action, nullptr, nullptr);
         if (std::string(action) != QUIT_ACTION) {
-            g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS,
-                                                  "no action %s", action);
+            g_dbus_method_invocation_return_error_literal(invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS,
+                                                          (std::string("no action ") + action).c_str());
             return;
         }
         withTheSender(invocation, [this](std::optional<std::int32_t> sender) {
             if (requests_.quit) requests_.quit(sender);
         });
     } else {
-        g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD, "no method %s",
-                                              method.c_str());
+        g_dbus_method_invocation_return_error_literal(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD,
+                                                      ("no method " + method).c_str());
     }
 }
 

@@ -469,8 +469,8 @@ void DbusmenuExporter::handle(const std::string& method, GVariant* parameters, G
         }
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(@ai@ai)", idList(updates), idList(errors)));
     } else {
-        g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD, "no method %s",
-                                              method.c_str());
+        g_dbus_method_invocation_return_error_literal(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD,
+                                                      ("no method " + method).c_str());
     }
 }
 

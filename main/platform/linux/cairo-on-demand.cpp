@@ -4,31 +4,27 @@
 // every call does nothing and returns nothing: no icon, no badge, never a crash.
 #include <cairo-xcb.h>
 #include <cairo.h>
-#include <dlfcn.h>
 
 #include <cstring>
 
+#include "support/on-demand.h"
+
 namespace {
 
-void* cairoLibrary() {
-    static void* const library = dlopen("libcairo.so.2", RTLD_NOW | RTLD_LOCAL);
+host::OnDemandLibraries& cairoLibrary() {
+    static host::OnDemandLibraries library{"libcairo.so.2"};
     return library;
 }
 
 // The library's own function of that name, or null.
 template <typename Function>
 Function loaded(const char* name) {
-    void* library = cairoLibrary();
-    return library ? reinterpret_cast<Function>(dlsym(library, name)) : nullptr;
+    return reinterpret_cast<Function>(cairoLibrary().symbol(name));
 }
 
 }  // namespace
 
-// Each call goes to the library's function, found once; without it the call returns a zero value.
-#define FORWARD(name, ...)                                                  \
-    static const auto real = loaded<decltype(&name)>(#name);                \
-    if (!real) return decltype(real(__VA_ARGS__))();                        \
-    return real(__VA_ARGS__)
+#define FORWARD(name, ...) FORWARD_ON_DEMAND(cairoLibrary(), name, __VA_ARGS__)
 
 extern "C" {
 

@@ -15,6 +15,7 @@
 #include "platform/x11/ewmh.h"
 #include "platform/x11/key-grabs.h"
 #include "platform/x11/randr-screens.h"
+#include "platform/x11/x11-on-demand.h"
 #include "platform/x11/xcb-replies.h"
 #include "support/event-loop.h"
 
@@ -376,6 +377,11 @@ std::unique_ptr<WindowSystem> openTheX11WindowSystem(const char* displayName, st
     const char* name = displayName ? displayName : std::getenv("DISPLAY");
     if (!name || !*name) {
         if (why) *why = "DISPLAY is not set";
+        return nullptr;
+    }
+    std::string missing;
+    if (!loadTheX11Libraries(&missing)) {
+        if (why) *why = "the X11 libraries cannot be loaded: " + missing;
         return nullptr;
     }
     int screenNumber = 0;

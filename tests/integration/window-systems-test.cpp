@@ -109,6 +109,32 @@ protected:
     XTestClient wm{server.display()};
 };
 
+// The X11 libraries and GIO are loaded on first need: one that cannot be loaded leaves that
+// display or bus unavailable, says which library, and the shell still runs.
+TEST_F(X11Desktop, ALibraryThatCannotBeLoadedLeavesItsPartOutAndSaysWhich) {
+    writeShellScript(fixture, "exit 3\n");
+    const fs::path broken = fixture.root() / "broken-libraries";
+    const std::string noBus = "unix:path=" + (fixture.root() / "no-bus").string();
+    struct Case {
+        const char* library;
+        std::string bus;
+        std::string firstLine;
+    } cases[] = {
+        {"libxcb-shape.so.0", "", "desktop: headless (no session bus: DBUS_SESSION_BUS_ADDRESS is not set; no X display: "
+                              "the X11 libraries cannot be loaded: " + (broken / "libxcb-shape.so.0").string()},
+        {"libgio-2.0.so.0", noBus, "desktop: freedesktop (no session bus: " + (broken / "libgio-2.0.so.0").string()},
+    };
+    for (const auto& [library, bus, firstLine] : cases) {
+        fs::remove_all(broken);
+        writeText(broken / library, "not a library");
+        auto variables = environment({{"LD_LIBRARY_PATH", broken.string()}});
+        if (!bus.empty()) variables["DBUS_SESSION_BUS_ADDRESS"] = bus;
+        RunningHost run(fixture, {}, variables);
+        EXPECT_EQ(run.waitForTheEnd(), 3) << library;
+        EXPECT_EQ(run.err().substr(0, firstLine.size()), firstLine) << run.err();
+    }
+}
+
 TEST_F(X11Desktop, ADeclaredChordIsPressedOncePerPressWhateverTheLocksAndARandRChangeIsADisplayChange) {
     writeTheApp({{"WickerlyHotKeys", paletteChord}, {"WickerlyDisplayChangeURL", "demo://displays"}});
     start(environment());

@@ -2,8 +2,6 @@
 // configurations end the process before any shell, signal source or window exists.
 #include <csignal>
 #include <cstdlib>
-#include <iostream>
-#include <iterator>
 #include <string>
 
 #include "apps-watch/apps-watch.h"
@@ -55,8 +53,12 @@ namespace {
     platform::exitNow(result.status);
 }
 
-std::string standardInput() {
-    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+// Read without iostreams, whose set-up would otherwise run at every start.
+std::string everythingOnStandardInput() {
+    std::string text;
+    char buffer[1 << 16];
+    while (std::size_t count = platform::readSome(0, buffer, sizeof buffer)) text.append(buffer, count);
+    return text;
 }
 
 bool firstArgumentIs(const Arguments& commandLine, const char* flag) {
@@ -156,7 +158,7 @@ int startTheHost(int argc, char** argv) {
         finish(ToolResult{hostUsage(documentsFolder(executablePath)), "", 0});
     if (firstArgumentIs(commandLine, newAppFlag)) finish(createTheNewApp(commandLine, newAppPartsOf(executablePath)));
 
-    if (commandLine == Arguments{publishMenuFlag}) finish(publishTheMenuFromStdin(standardInput()));
+    if (commandLine == Arguments{publishMenuFlag}) finish(publishTheMenuFromStdin(everythingOnStandardInput()));
     if (firstArgumentIs(commandLine, loginFlag)) {
         auto items = platform::launchAgentLoginItems(bundle.directory, platform::autostartDirectory());
         finish(answerTheLogin(commandLine, bundle.identifier, launchAgentPlists(bundle.directory), *items));

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "platform/descriptors.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "support/plist.h"
 #include "support/text.h"
@@ -37,10 +36,9 @@ std::optional<std::string> lowercasedPlistString(const Json& info, const char* k
 }
 
 std::optional<Json> runtimeObjectOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto parsed = parsedJson(bytes);
+    auto bytes = platform::contentsOf(file);
+    if (!bytes) return std::nullopt;
+    auto parsed = parsedJson(*bytes);
     if (!parsed || !parsed->is_object()) return std::nullopt;
     return parsed;
 }

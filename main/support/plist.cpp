@@ -1,11 +1,10 @@
 #include "support/plist.h"
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <memory>
 
+#include <glib.h>
 #include <plist/plist.h>
 
 #include "support/plist-guard.h"
@@ -122,11 +121,15 @@ std::optional<Json> parsedPropertyList(const std::string& bytes) {
     return jsonOf(root);
 }
 
+// Read with GLib, not a file stream: a stream's first use sets up its locale, a cost every
+// start would pay before the shell is spawned.
 std::optional<Json> readPropertyList(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return parsedPropertyList(bytes);
+    gchar* bytes = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(file.c_str(), &bytes, &length, nullptr)) return std::nullopt;
+    std::optional<Json> list = parsedPropertyList(std::string(bytes, length));
+    g_free(bytes);
+    return list;
 }
 
 }  // namespace host

@@ -22,9 +22,9 @@ std::shared_ptr<host::MessageHandlers> lookingHandlers() {
     handlers->hotKeys = look;
     handlers->watchApps = [] {};
     handlers->menuUnavailable = [](const std::string&) {};
-    handlers->menu = [](const Json& rows, bool, std::optional<Json> publication) {
+    handlers->menu = [](const Json& rows, bool, std::optional<std::string> publication) {
         look(rows);
-        if (publication) look(*publication);
+        if (publication) (void)publication->size();
     };
     handlers->menuBranch = [](const std::string&, const Json& rows) { look(rows); };
     handlers->popUp = [] {};

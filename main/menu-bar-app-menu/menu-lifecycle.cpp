@@ -101,7 +101,7 @@ void routeTheMenuPick(const std::string& id, const std::string& title) {
 }
 
 // The rows are taken, not copied: a large menu arrives with every message.
-void drawTheChildsMenu(Json rows, bool reportsSubmenus, std::optional<Json> publication) {
+void drawTheChildsMenu(Json rows, bool reportsSubmenus, std::optional<std::string> publication) {
     const bool firstDraw = !owner->drawnOnce();
     if (firstDraw) {
         listenOnceTheChildDraws();

@@ -97,7 +97,7 @@ MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path me
 }
 
 void MenuOwner::draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
-                     std::optional<Json> publication) {
+                     std::optional<std::string> publication) {
     platform::Desktop& desktop = platform::desktop();
     if (!drawnOnce_) {
         drawnOnce_ = true;
@@ -279,10 +279,8 @@ platform::Menu* MenuOwner::submenu(const std::string& branch, platform::Menu& in
 
 bool MenuOwner::publish() const {
     if (!publication_) return false;
-    auto bytes = sortedJson(*publication_);
-    if (!bytes) return false;
     std::string why;
-    return platform::writeFileAtomically(menuFile_, *bytes, &why);
+    return platform::writeFileAtomically(menuFile_, *publication_, &why);
 }
 
 bool MenuOwner::popUpAtTheCursor(const std::function<void(platform::Point)>& willOpen) {

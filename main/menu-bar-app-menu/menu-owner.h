@@ -40,7 +40,8 @@ public:
     MenuOwner(const MenuOwner&) = delete;
     MenuOwner& operator=(const MenuOwner&) = delete;
 
-    void draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus, std::optional<Json> publication);
+    // `publication`: the bytes publish() writes to the menu file, as the shell's message gave them.
+    void draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus, std::optional<std::string> publication);
     void replaceItems(platform::Menu& menu, const Json& rows, const std::optional<std::string>& branch);
     // Appends the row's item; the submenu it made, if any.
     platform::Menu* appendRow(const Json& row, const std::string& id, platform::Menu& menu, bool fromFile,
@@ -93,7 +94,7 @@ private:
     std::shared_ptr<platform::Menu> menu_;
     platform::StatusItem* item_ = nullptr;
     Json rows_ = Json::array();
-    std::optional<Json> publication_;
+    std::optional<std::string> publication_;
     bool reportsSubmenus_ = false;
     std::function<void(platform::Menu&, MenuOwner&)> refreshFooter_;
     bool drawnOnce_ = false;

@@ -1,5 +1,7 @@
 #include "support/json.h"
 
+#include "support/json-fast-reading.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -113,7 +115,7 @@ namespace {
 // replacing an earlier one) and counts the depth of all of them, kept or not.
 class ObjectKeeping final : public Json::json_sax_t {
 public:
-    explicit ObjectKeeping(bool (*keeps)(std::string_view)) : keeps_(keeps) {}
+    ObjectKeeping(bool (*keeps)(std::string_view), const char* writtenName) : keeps_(keeps), writtenName_(writtenName) {}
     Json object;
 
     bool null() override { return scalar(nullptr); }
@@ -131,7 +133,7 @@ public:
         if (skipped_ > 0) return true;
         Json& member = (*building_.back())[name];
         member = nullptr;
-        skipNext_ = building_.size() == 1 && !keeps_(name);
+        skipNext_ = building_.size() == 1 && !keeps_(name) && !(writtenName_ && name == writtenName_);
         member_ = &member;
         return true;
     }
@@ -170,6 +172,7 @@ private:
     }
 
     bool (*keeps_)(std::string_view);
+    const char* writtenName_;
     std::vector<Json*> building_;
     Json* member_ = nullptr;
     std::size_t depth_ = 0, skipped_ = 0;
@@ -178,9 +181,24 @@ private:
 
 }  // namespace
 
-std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name)) {
-    ObjectKeeping builder(keeps);
+std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name), const char* writtenName,
+                                  std::optional<WrittenMember>* written) {
+    if (text.size() >= FAST_READING_FROM) {
+        Json object;
+        switch (readObjectKeeping(text, keeps, writtenName, written, object)) {
+        case FastReading::read: return object;
+        case FastReading::notAnObject: return std::nullopt;
+        case FastReading::refused: break;
+        }
+    }
+    ObjectKeeping builder(keeps, writtenName);
     if (!Json::sax_parse(text.begin(), text.end(), &builder) || !builder.object.is_object()) return std::nullopt;
+    if (writtenName) {
+        if (auto found = builder.object.find(writtenName); found != builder.object.end()) {
+            if (written) *written = WrittenMember{sortedJson(*found), isArrayOfObjects(*found)};
+            *found = nullptr;
+        }
+    }
     return std::move(builder.object);
 }
 

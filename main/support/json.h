@@ -36,11 +36,22 @@ bool nestedDeeperThan(std::string_view text, std::size_t limit = JSON_NESTING_LI
 // input stays cheap.
 std::optional<Json> parsedJson(std::string_view text, std::string* why = nullptr);
 
+// A member that is only ever written out, kept as the text sortedJson gives for it (none when
+// it cannot be written) instead of as a tree of values.
+struct WrittenMember {
+    std::optional<std::string> sorted;
+    bool isArrayOfObjects = false;
+};
+
 // One JSON object with only the members whose names `keeps` accepts parsed: every other member
 // is there with a null value, so the object's size and names are the whole one's. None when
 // the text is not one JSON object or nests deeper than JSON_NESTING_LIMIT; no deeper value is
-// built. One pass, and no exception thrown on the way.
-std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name));
+// built. The member named `writtenName`, when there is one, is null in the object too and
+// handed back in *written (a later duplicate replacing an earlier one). No exception is thrown
+// on the way; a long text is read by simdjson, which agrees with nlohmann-json's reading and
+// is several times faster.
+std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name),
+                                  const char* writtenName = nullptr, std::optional<WrittenMember>* written = nullptr);
 
 // `text` as a JSON string, quotes included, appended to `out` exactly as the serialiser writes it
 // (text that is not UTF-8 replaced).

@@ -46,7 +46,7 @@ protected:
         for (const Json& record : recordsOf(opensLog())) urls.push_back(record.value("url", ""));
         return urls;
     }
-    void drawWithThePublication() { drawTheChildsMenu(rows, false, rows); }
+    void drawWithThePublication() { drawTheChildsMenu(rows, false, sortedJson(rows)); }
 
     TemporaryFolder folder;
 };

@@ -2,6 +2,8 @@
 // and writing of the same text.
 #include "support/json.h"
 
+#include "support/json-fast-reading.h"
+
 #include <gtest/gtest.h>
 
 namespace host {
@@ -30,6 +32,48 @@ TEST(ObjectKeeping, KeepsTheNamedMembersAsTheParserReadsThemAndOnlyTheNamesOfThe
              R"({"c":)" + tooDeep + "}", R"({"a":)" + tooDeep + "}", "[1]", "12", "", "{", R"({"a":1} x)",
              "{\"a\":\"\xff\"}", R"({"a":1,})"}) {
         EXPECT_EQ(objectKeeping(text, keepsAOrB), expectedKeeping(text)) << text;
+        // A long text takes the other reader, which must agree on every one.
+        const std::string padded = std::string(FAST_READING_FROM, ' ') + text;
+        EXPECT_EQ(objectKeeping(padded, keepsAOrB), expectedKeeping(text)) << "long: " << text;
+    }
+}
+
+// Numbers, escapes and malformed texts, which the long texts' reader reads or refuses on its
+// own: each, short and long, kept as the library reads it.
+TEST(ObjectKeeping, AgreesWithTheLibraryOnNumbersEscapesAndMalformedText) {
+    for (const std::string& text : std::vector<std::string>{
+             R"({"a":-0,"b":[0,-1,9223372036854775807,9223372036854775808,-9223372036854775808]})",
+             R"({"a":18446744073709551616,"b":-9223372036854775809})", R"({"a":1e400})", R"({"a":1e-400,"b":-0.0})",
+             R"({"a":[1.0,2.5e3,1E2,0.1,-1.5e-7]})", R"({"a":"\ud83d\ude00 \u00e9 \u0000 \/"})", R"({"a":"\ud800"})",
+             R"({"a":"\udc00"})", R"({"a":"\ud800x"})", R"({"a":01})", R"({"a":1.})", R"({"a":.5})", R"({"a":tru})",
+             R"({"a":1} {})", "{\"a\":\"tab\there\"}", "{\"a\":\"\x7f\"}", "{\"a\":\"\xc3\"}", R"({"":1,"a":{"":2,"a":3,"a":4}})",
+             " \t\r\n{\"b\":true}\n", R"({"a":[1,2,]})", R"({"a" 1})"}) {
+        for (const std::string& read : {text, std::string(FAST_READING_FROM, ' ') + text}) {
+            EXPECT_EQ(objectKeeping(read, keepsAOrB), expectedKeeping(text)) << read.size() << ": " << text;
+        }
+    }
+}
+
+// A written member is null in the object and comes back as the text sortedJson gives, by
+// either reader: sorted keys, the last of duplicates, integral floats as integers, escapes.
+TEST(ObjectKeeping, WritesTheWrittenMemberAsSortedJsonDoes) {
+    for (const std::string& member : std::vector<std::string>{
+             R"([{"title":"Caf\u00e9 \u2318K","id":"a","enabled":true},{"kind":"separator"}])",
+             R"([{"z":1,"b":2.0,"a":[{"y":1.5,"x":-0.0}],"b":3}])", R"([{"t":"q\"b\\s\/\b\f\n\r\t\u0001\u001f\u007f"}])",
+             R"([{"id":"p","parent":"s","submenu":true,"rows":[[],{},null,false]}])", R"([{"n":1e300,"m":123456789012345678}])",
+             R"([{"big":18446744073709551615,"neg":-9223372036854775808,"f":1e15,"g":9e15,"h":0.30000000000000004}])",
+             R"([{"\u00e9":1,"e":2,"E":3,"":4}])", R"([])", R"([1,"x"])", R"({"a":1})", R"("text")"}) {
+        const std::string text = R"({"b":1,"publication":)" + member + R"(,"c":2})";
+        const Json whole = *parsedJson(text);
+        for (const std::string& read : {text, text + std::string(FAST_READING_FROM, ' ')}) {
+            std::optional<WrittenMember> written;
+            std::optional<Json> kept = objectKeeping(read, keepsAOrB, "publication", &written);
+            ASSERT_TRUE(kept && written) << read;
+            EXPECT_EQ(kept->at("publication"), nullptr) << read;
+            EXPECT_EQ(kept->at("b"), 1) << read;
+            EXPECT_EQ(written->sorted, sortedJson(whole.at("publication"))) << read;
+            EXPECT_EQ(written->isArrayOfObjects, isArrayOfObjects(whole.at("publication"))) << read;
+        }
     }
 }
 

@@ -1,0 +1,148 @@
+#include "support/json-fast-reading.h"
+
+#include <simdjson.h>
+
+#include <algorithm>
+#include <charconv>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace host {
+namespace {
+
+namespace dom = simdjson::dom;
+
+// A parser keeps the capacity of the longest text it read: one that grew past this is dropped
+// after its read, so a rare long line does not stay in memory.
+constexpr std::size_t KEPT_PARSER_CAPACITY = 1 << 20;
+
+// nlohmann-json reads a number without a sign as unsigned, one with a sign as signed.
+Json valueOf(dom::element element) {
+    switch (element.type()) {
+    case dom::element_type::ARRAY: {
+        Json array = Json::array();
+        auto& elements = array.get_ref<Json::array_t&>();
+        const dom::array source = element.get_array().value_unsafe();
+        elements.reserve(source.size());
+        for (dom::element inner : source) elements.push_back(valueOf(inner));
+        return array;
+    }
+    case dom::element_type::OBJECT: {
+        Json object = Json::object();
+        auto& members = object.get_ref<Json::object_t&>();
+        const dom::object source = element.get_object().value_unsafe();
+        for (dom::key_value_pair member : source) {
+            members.insert_or_assign(std::string(member.key), valueOf(member.value));  // a later duplicate replaces
+        }
+        return object;
+    }
+    case dom::element_type::INT64: {
+        const std::int64_t number = element.get_int64().value_unsafe();
+        return number < 0 ? Json(number) : Json(static_cast<std::uint64_t>(number));
+    }
+    case dom::element_type::UINT64: return Json(element.get_uint64().value_unsafe());
+    case dom::element_type::DOUBLE: return Json(element.get_double().value_unsafe());
+    case dom::element_type::STRING: return Json(std::string(element.get_string().value_unsafe()));
+    case dom::element_type::BOOL: return Json(element.get_bool().value_unsafe());
+    case dom::element_type::NULL_VALUE: break;
+    }
+    return nullptr;
+}
+
+template <typename Integer>
+void appendInteger(std::string& out, Integer number) {
+    char digits[24];
+    auto written = std::to_chars(digits, digits + sizeof digits, number);
+    out.append(digits, written.ptr);
+}
+
+// As sortedJson writes the value: keys in byte order, the last of duplicates, integral
+// floating-point numbers as integers (a number the host never rewrites otherwise goes through
+// the library's own writer).
+void appendSorted(std::string& out, dom::element element) {
+    switch (element.type()) {
+    case dom::element_type::ARRAY: {
+        out.push_back('[');
+        bool first = true;
+        const dom::array elements = element.get_array().value_unsafe();
+        for (dom::element inner : elements) {
+            if (!std::exchange(first, false)) out.push_back(',');
+            appendSorted(out, inner);
+        }
+        out.push_back(']');
+        return;
+    }
+    case dom::element_type::OBJECT: {
+        std::vector<dom::key_value_pair> members;
+        const dom::object source = element.get_object().value_unsafe();
+        for (dom::key_value_pair member : source) members.push_back(member);
+        std::stable_sort(members.begin(), members.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+        out.push_back('{');
+        bool first = true;
+        for (std::size_t n = 0; n < members.size(); ++n) {
+            if (n + 1 < members.size() && members[n + 1].key == members[n].key) continue;
+            if (!std::exchange(first, false)) out.push_back(',');
+            appendQuoted(out, members[n].key).push_back(':');
+            appendSorted(out, members[n].value);
+        }
+        out.push_back('}');
+        return;
+    }
+    case dom::element_type::INT64: return appendInteger(out, element.get_int64().value_unsafe());
+    case dom::element_type::UINT64: return appendInteger(out, element.get_uint64().value_unsafe());
+    case dom::element_type::DOUBLE: {
+        out += jsonLine(Json(element.get_double().value_unsafe()));
+        return;
+    }
+    case dom::element_type::STRING: appendQuoted(out, element.get_string().value_unsafe()); return;
+    case dom::element_type::BOOL: out += element.get_bool().value_unsafe() ? "true" : "false"; return;
+    case dom::element_type::NULL_VALUE: out += "null"; return;
+    }
+}
+
+WrittenMember writtenOut(dom::element element) {
+    WrittenMember written;
+    written.sorted.emplace();
+    appendSorted(*written.sorted, element);
+    if (element.is_array()) {
+        const dom::array elements = element.get_array().value_unsafe();
+        written.isArrayOfObjects = true;
+        for (dom::element inner : elements) written.isArrayOfObjects = written.isArrayOfObjects && inner.is_object();
+    }
+    return written;
+}
+
+}  // namespace
+
+FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_view name), const char* writtenName,
+                              std::optional<WrittenMember>* written, Json& object) {
+    thread_local std::unique_ptr<dom::parser> parser;
+    if (!parser) {
+        parser = std::make_unique<dom::parser>();
+        if (parser->allocate(text.size(), JSON_NESTING_LIMIT) != simdjson::SUCCESS) return parser.reset(), FastReading::refused;
+    }
+    // The limit counts as objectKeeping does: a text nested deeper is refused, as it is there.
+    dom::element root;
+    const bool parsed = parser->parse(text.data(), text.size()).get(root) == simdjson::SUCCESS;
+    FastReading reading = !parsed ? FastReading::refused : root.is_object() ? FastReading::read : FastReading::notAnObject;
+    if (reading == FastReading::read) {
+        object = Json::object();
+        auto& members = object.get_ref<Json::object_t&>();
+        std::optional<dom::element> writtenValue;
+        const dom::object source = root.get_object().value_unsafe();
+        for (dom::key_value_pair member : source) {
+            if (writtenName && member.key == writtenName) {
+                writtenValue = member.value;
+                members.insert_or_assign(std::string(member.key), nullptr);
+            } else {
+                members.insert_or_assign(std::string(member.key), keeps(member.key) ? valueOf(member.value) : nullptr);
+            }
+        }
+        if (writtenValue && written) *written = writtenOut(*writtenValue);
+    }
+    if (parser->capacity() > KEPT_PARSER_CAPACITY) parser.reset();
+    return reading;
+}
+
+}  // namespace host

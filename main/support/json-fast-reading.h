@@ -1,0 +1,23 @@
+// objectKeeping for long texts, read by simdjson. simdjson refuses what nlohmann-json refuses
+// and, for what both accept, the values are the same; what simdjson refuses (numbers beyond
+// 64 bits, for one) is left to nlohmann-json, so the outcome is always the library's own.
+// Any thread; each keeps its own parser.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "support/json.h"
+
+namespace host {
+
+// Texts shorter than this are read faster by nlohmann-json than a parser's set-up costs.
+inline constexpr std::size_t FAST_READING_FROM = 1024;
+
+enum class FastReading { refused, notAnObject, read };
+
+// Fills `object` (and *written) as objectKeeping would; `refused` leaves them untouched.
+FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_view name), const char* writtenName,
+                              std::optional<WrittenMember>* written, Json& object);
+
+}  // namespace host

@@ -116,7 +116,7 @@ void drawTheChildsMenu(Json rows, bool reportsSubmenus, std::optional<std::strin
     }
     std::optional<MenuFooter> footer = footerFor(dockTitleOf(rows), firstDraw);
     owner->draw(std::move(rows), std::move(footer), reportsSubmenus, std::move(publication));
-    recordTheDraw(settings.hosted && owner->publish());
+    recordTheDraw(settings.hosted && owner->publishWhenChanged());
 }
 
 void drawTheChildsBranch(const std::string& branch, const Json& rows) { owner->drawBranch(branch, rows); }

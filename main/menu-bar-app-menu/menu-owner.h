@@ -10,6 +10,7 @@
 #include <string>
 
 #include "menu-bar-app-menu/file-submenu.h"
+#include "platform/files.h"
 #include "platform/menu.h"
 #include "platform/status-item.h"
 #include "support/json.h"
@@ -49,7 +50,10 @@ public:
     void addRowItem(std::shared_ptr<platform::MenuItem> item, platform::Menu& menu, bool fromFile);
     bool drawBranch(const std::string& branch, const Json& rows);
     platform::Menu* submenu(const std::string& branch, platform::Menu& in) const;
-    bool publish() const;
+    // Writes the publication to the menu file; false without one or when it cannot be written.
+    bool publish();
+    // publish(), unless the menu file is still the one the last publish wrote, with these bytes.
+    bool publishWhenChanged();
     // Pops the menu up at the mouse once drawn, telling `willOpen` where; false before.
     bool popUpAtTheCursor(const std::function<void(platform::Point)>& willOpen);
 
@@ -95,6 +99,9 @@ private:
     platform::StatusItem* item_ = nullptr;
     Json rows_ = Json::array();
     std::optional<std::string> publication_;
+    // What the last publish wrote, and the file it made.
+    std::string published_;
+    std::optional<platform::FileStamp> publishedFile_;
     bool reportsSubmenus_ = false;
     std::function<void(platform::Menu&, MenuOwner&)> refreshFooter_;
     bool drawnOnce_ = false;

@@ -33,7 +33,12 @@ Json valueOf(dom::element element) {
         auto& members = object.get_ref<Json::object_t&>();
         const dom::object source = element.get_object().value_unsafe();
         for (dom::key_value_pair member : source) {
-            members.insert_or_assign(std::string(member.key), valueOf(member.value));  // a later duplicate replaces
+            // Keys often come in order: placed at the end without a search then.
+            if (members.empty() || members.rbegin()->first < member.key) {
+                members.emplace_hint(members.end(), std::string(member.key), valueOf(member.value));
+            } else {
+                members.insert_or_assign(std::string(member.key), valueOf(member.value));  // a later duplicate replaces
+            }
         }
         return object;
     }
@@ -48,6 +53,36 @@ Json valueOf(dom::element element) {
     case dom::element_type::NULL_VALUE: break;
     }
     return nullptr;
+}
+
+// As the library writes a string that is valid UTF-8, which every string simdjson reads is:
+// the short escapes, other control characters as \u00xx, every other byte as it stands.
+std::string& appendQuotedUTF8(std::string& out, std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    out.push_back('"');
+    std::size_t plainFrom = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const unsigned char byte = static_cast<unsigned char>(text[at]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+        out.append(text.substr(plainFrom, at - plainFrom));
+        plainFrom = at + 1;
+        switch (byte) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            out += "\\u00";
+            out.push_back(hex[byte >> 4]);
+            out.push_back(hex[byte & 0xF]);
+        }
+    }
+    out.append(text.substr(plainFrom));
+    out.push_back('"');
+    return out;
 }
 
 template <typename Integer>
@@ -83,7 +118,7 @@ void appendSorted(std::string& out, dom::element element) {
         for (std::size_t n = 0; n < members.size(); ++n) {
             if (n + 1 < members.size() && members[n + 1].key == members[n].key) continue;
             if (!std::exchange(first, false)) out.push_back(',');
-            appendQuoted(out, members[n].key).push_back(':');
+            appendQuotedUTF8(out, members[n].key).push_back(':');
             appendSorted(out, members[n].value);
         }
         out.push_back('}');
@@ -95,7 +130,7 @@ void appendSorted(std::string& out, dom::element element) {
         out += jsonLine(Json(element.get_double().value_unsafe()));
         return;
     }
-    case dom::element_type::STRING: appendQuoted(out, element.get_string().value_unsafe()); return;
+    case dom::element_type::STRING: appendQuotedUTF8(out, element.get_string().value_unsafe()); return;
     case dom::element_type::BOOL: out += element.get_bool().value_unsafe() ? "true" : "false"; return;
     case dom::element_type::NULL_VALUE: out += "null"; return;
     }

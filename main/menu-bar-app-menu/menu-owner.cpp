@@ -46,11 +46,6 @@ std::vector<std::string> branchPathOf(const Json& row) {
     return path->get<std::vector<std::string>>();
 }
 
-// A row that would open a submenu, unless it is cut for depth.
-bool opensASubmenu(const Json& row) {
-    return isTrue(row, "submenu") && !isTrue(row, "hidden") && !isKind(row, "separator");
-}
-
 // How many submenus lie between the menu and the root.
 int depthOf(const platform::Menu& menu) {
     int depth = 0;
@@ -82,6 +77,41 @@ void appendDrawnItems(const platform::Menu& menu, std::string& out) {
 }
 
 }  // namespace
+
+// The members of a row that every draw reads, found in one walk over the row: a row is read
+// for a dozen names, and a search for each costs more than the walk. Each counts only with its
+// type, as stringMember and boolMember count it.
+struct RowFields {
+    const std::string *id = nullptr, *title = nullptr, *kind = nullptr, *parent = nullptr, *row = nullptr,
+                      *key = nullptr, *symbol = nullptr;
+    bool hidden = false, enabled = false, submenu = false, data = false;
+
+    explicit RowFields(const Json& object) {
+        if (!object.is_object()) return;
+        using namespace std::string_view_literals;
+        for (const auto& [name, value] : object.get_ref<const Json::object_t&>()) {
+            if (const std::string* text = value.get_ptr<const std::string*>()) {
+                const std::string_view member = name;
+                if (member == "id"sv) id = text;
+                else if (member == "title"sv) title = text;
+                else if (member == "parent"sv) parent = text;
+                else if (member == "kind"sv) kind = text;
+                else if (member == "key"sv) key = text;
+                else if (member == "symbol"sv) symbol = text;
+                else if (member == "row"sv) row = text;
+            } else if (const bool* flag = value.get_ptr<const bool*>()) {
+                const std::string_view member = name;
+                if (member == "enabled"sv) enabled = *flag;
+                else if (member == "submenu"sv) submenu = *flag;
+                else if (member == "hidden"sv) hidden = *flag;
+                else if (member == "data"sv) data = *flag;
+            }
+        }
+    }
+    bool isKind(std::string_view named) const { return kind && *kind == named; }
+    // A row that would open a submenu, unless it is cut for depth.
+    bool opensASubmenu() const { return submenu && !hidden && !isKind("separator"); }
+};
 
 MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path menuFile,
                      std::shared_ptr<platform::Menu> menu, MenuCallbacks callbacks)
@@ -160,18 +190,19 @@ void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::
     std::set<std::string> cut;  // submenu rows past the depth limit: the rows below them go too
     if (branch) menus[*branch] = &menu;
     for (const Json& row : rows) {
-        const std::string id = textOr(row, "id", "");
-        const std::string* parent = stringMember(row, "parent");
+        const RowFields fields(row);
+        const std::string id = fields.id ? *fields.id : std::string();
+        const std::string* parent = fields.parent;
         const bool belowACut = parent && cut.contains(*parent);
         platform::Menu* target = nullptr;  // a cut row's id is never in `menus`
         if (parent && menus.contains(*parent)) target = menus[*parent];
         else if (!branch && !belowACut) target = &menu;
         // A branch update's rows must name their parent; rows without a target are skipped.
-        platform::Menu* submenu = target ? appendRow(row, id, *target, false, std::nullopt) : nullptr;
+        platform::Menu* submenu = target ? appendRow(row, fields, id, *target, false, std::nullopt) : nullptr;
         if (submenu) {
             menus[id] = submenu;
             cut.erase(id);
-        } else if (opensASubmenu(row) && (target || belowACut)) {
+        } else if (fields.opensASubmenu() && (target || belowACut)) {
             menus.erase(id);
             cut.insert(id);
         }
@@ -180,14 +211,20 @@ void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::
 
 platform::Menu* MenuOwner::appendRow(const Json& row, const std::string& id, platform::Menu& menu, bool fromFile,
                                      const std::optional<FileMenuSource>& fileSource) {
-    if (isTrue(row, "hidden")) return nullptr;
-    if (isKind(row, "separator")) {
+    return appendRow(row, RowFields(row), id, menu, fromFile, fileSource);
+}
+
+platform::Menu* MenuOwner::appendRow(const Json& row, const RowFields& fields, const std::string& id,
+                                     platform::Menu& menu, bool fromFile,
+                                     const std::optional<FileMenuSource>& fileSource) {
+    if (fields.hidden) return nullptr;
+    if (fields.isKind("separator")) {
         addRowItem(platform::MenuItem::separator(), menu, fromFile);
         return nullptr;
     }
-    const std::string title = textOr(row, "title", "");
-    const bool enabled = isTrue(row, "enabled");
-    const bool hasSubmenu = isTrue(row, "submenu");
+    const std::string title = fields.title ? *fields.title : std::string();
+    const bool enabled = fields.enabled;
+    const bool hasSubmenu = fields.submenu;
 
     auto item = std::make_shared<platform::MenuItem>(title);
     if (enabled && !hasSubmenu) {
@@ -195,13 +232,13 @@ platform::Menu* MenuOwner::appendRow(const Json& row, const std::string& id, pla
             fromFile ? pickedFromFile(picked) : this->picked(picked);
         });
     }
-    item->setIdentifier(isTrue(row, "data") ? id : textOr(row, "row", id));
+    item->setIdentifier(fields.data || !fields.row ? id : *fields.row);
     item->setRepresentedObject(id);
     item->setEnabled(enabled);
-    if (const std::string* key = stringMember(row, "key")) {
-        if (auto parsed = menuKeyOf(*key)) item->setKeyEquivalent(parsed->equivalent, parsed->mask);
+    if (fields.key) {
+        if (auto parsed = menuKeyOf(*fields.key)) item->setKeyEquivalent(parsed->equivalent, parsed->mask);
     }
-    if (const std::string* symbol = stringMember(row, "symbol")) item->setImage(rowImageOf(*symbol, title));
+    if (fields.symbol) item->setImage(rowImageOf(*fields.symbol, title));
     addRowItem(item, menu, fromFile);
     // Submenus nest no deeper than a menu file's may, whether the rows came from the shell or
     // from a file: the chain is cut here, so nothing that walks the tree recurses without bound.

@@ -18,6 +18,7 @@
 namespace host {
 
 class MenuOwner;
+struct RowFields;
 
 // The host's own rows after the shell's: appended on a draw, refreshed before each opening.
 struct MenuFooter {
@@ -86,6 +87,8 @@ public:
 
 private:
     void drawTheButton(const Json* header, const std::string& label);
+    platform::Menu* appendRow(const Json& row, const RowFields& fields, const std::string& id, platform::Menu& menu,
+                              bool fromFile, const std::optional<FileMenuSource>& fileSource);
     std::shared_ptr<platform::Menu> submenuFor(const Json& row, const std::string& id, const std::string& title,
                                                platform::Menu& target, bool fromFile,
                                                const std::optional<FileMenuSource>& fileSource);

@@ -92,10 +92,25 @@ void appendInteger(std::string& out, Integer number) {
     out.append(digits, written.ptr);
 }
 
+// Sorts members[from, end) by name, keeping duplicates in order: the later one is written.
+void sortByName(std::vector<dom::key_value_pair>& members, std::size_t from) {
+    const auto begin = members.begin() + static_cast<std::ptrdiff_t>(from);
+    const auto byName = [](const dom::key_value_pair& a, const dom::key_value_pair& b) { return a.key < b.key; };
+    if (members.size() - from > 16) return std::stable_sort(begin, members.end(), byName);
+    // A row's handful of members sorts faster in place than through stable_sort's buffer.
+    for (auto next = begin; next != members.end(); ++next) {
+        const dom::key_value_pair member = *next;
+        auto at = next;
+        for (; at != begin && byName(member, *(at - 1)); --at) *at = *(at - 1);
+        *at = member;
+    }
+}
+
 // As sortedJson writes the value: keys in byte order, the last of duplicates, integral
 // floating-point numbers as integers (a number the host never rewrites otherwise goes through
-// the library's own writer).
-void appendSorted(std::string& out, dom::element element) {
+// the library's own writer). `members` holds the members of the objects being written, each
+// object's after its parent's.
+void appendSorted(std::string& out, dom::element element, std::vector<dom::key_value_pair>& members) {
     switch (element.type()) {
     case dom::element_type::ARRAY: {
         out.push_back('[');
@@ -103,24 +118,26 @@ void appendSorted(std::string& out, dom::element element) {
         const dom::array elements = element.get_array().value_unsafe();
         for (dom::element inner : elements) {
             if (!std::exchange(first, false)) out.push_back(',');
-            appendSorted(out, inner);
+            appendSorted(out, inner, members);
         }
         out.push_back(']');
         return;
     }
     case dom::element_type::OBJECT: {
-        std::vector<dom::key_value_pair> members;
+        const std::size_t from = members.size();
         const dom::object source = element.get_object().value_unsafe();
         for (dom::key_value_pair member : source) members.push_back(member);
-        std::stable_sort(members.begin(), members.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+        sortByName(members, from);
+        const std::size_t end = members.size();
         out.push_back('{');
         bool first = true;
-        for (std::size_t n = 0; n < members.size(); ++n) {
-            if (n + 1 < members.size() && members[n + 1].key == members[n].key) continue;
+        for (std::size_t n = from; n < end; ++n) {
+            if (n + 1 < end && members[n + 1].key == members[n].key) continue;
             if (!std::exchange(first, false)) out.push_back(',');
             appendQuotedUTF8(out, members[n].key).push_back(':');
-            appendSorted(out, members[n].value);
+            appendSorted(out, members[n].value, members);  // leaves `members` as it found it
         }
+        members.erase(members.begin() + static_cast<std::ptrdiff_t>(from), members.end());
         out.push_back('}');
         return;
     }
@@ -139,7 +156,8 @@ void appendSorted(std::string& out, dom::element element) {
 WrittenMember writtenOut(dom::element element) {
     WrittenMember written;
     written.sorted.emplace();
-    appendSorted(*written.sorted, element);
+    std::vector<dom::key_value_pair> members;
+    appendSorted(*written.sorted, element, members);
     if (element.is_array()) {
         const dom::array elements = element.get_array().value_unsafe();
         written.isArrayOfObjects = true;

@@ -57,7 +57,10 @@ TEST(ObjectKeeping, AgreesWithTheLibraryOnNumbersEscapesAndMalformedText) {
 // A written member is null in the object and comes back as the text sortedJson gives, by
 // either reader: sorted keys, the last of duplicates, integral floats as integers, escapes.
 TEST(ObjectKeeping, WritesTheWrittenMemberAsSortedJsonDoes) {
-    for (const std::string& member : std::vector<std::string>{
+    std::string manyMembers = R"([{"k7":"first")";  // more members than a row has, a duplicate among them
+    for (int n = 40; n >= 0; --n) manyMembers += ",\"k" + std::to_string(n) + "\":" + std::to_string(n);
+    manyMembers += "}]";
+    for (const std::string& member : std::vector<std::string>{manyMembers,
              R"([{"title":"Caf\u00e9 \u2318K","id":"a","enabled":true},{"kind":"separator"}])",
              R"([{"z":1,"b":2.0,"a":[{"y":1.5,"x":-0.0}],"b":3}])", R"([{"t":"q\"b\\s\/\b\f\n\r\t\u0001\u001f\u007f"}])",
              R"([{"id":"p","parent":"s","submenu":true,"rows":[[],{},null,false]}])", R"([{"n":1e300,"m":123456789012345678}])",

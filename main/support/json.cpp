@@ -212,21 +212,23 @@ std::string& appendQuoted(std::string& out, std::string_view text) {
     return out;
 }
 
+// Members are found by a view of the name: the name as a C string would be measured again at
+// every comparison of the search.
 const std::string* stringMember(const Json& object, const char* key) {
     if (!object.is_object()) return nullptr;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     return found != object.end() && found->is_string() ? found->get_ptr<const std::string*>() : nullptr;
 }
 
 const Json* objectMember(const Json& object, const char* key) {
     if (!object.is_object()) return nullptr;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     return found != object.end() && found->is_object() ? &*found : nullptr;
 }
 
 const Json* arrayMember(const Json& object, const char* key) {
     if (!object.is_object()) return nullptr;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     return found != object.end() && found->is_array() ? &*found : nullptr;
 }
 
@@ -235,7 +237,7 @@ namespace {
 template <typename Integer>
 std::optional<Integer> integerMember(const Json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     if (found == object.end()) return std::nullopt;
     if (found->is_number_unsigned()) {
         auto value = found->get<std::uint64_t>();
@@ -259,14 +261,14 @@ std::optional<std::uint32_t> uint32Member(const Json& object, const char* key) {
 
 std::optional<double> numberMember(const Json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     if (found == object.end() || !found->is_number()) return std::nullopt;
     return found->get<double>();
 }
 
 std::optional<bool> boolMember(const Json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     if (found == object.end() || !found->is_boolean()) return std::nullopt;
     return found->get<bool>();
 }

@@ -32,7 +32,7 @@ MenuOwner& menuOwner();
 inline std::function<bool()> reopenMenu;
 
 // `publication`: what the menu file holds when hosted, written out as sortedJson writes it.
-void drawTheChildsMenu(Json rows, bool reportsSubmenus, std::optional<std::string> publication);
+void drawTheChildsMenu(FlatObjects rows, bool reportsSubmenus, std::optional<std::string> publication);
 void drawTheChildsBranch(const std::string& branch, const Json& rows);
 bool popUpTheChildsMenuAtTheCursor();
 void showUnavailableMenu(const std::string& reason);

@@ -12,35 +12,39 @@ namespace {
 
 constexpr const char* defaultStatusSymbol = "rectangle.grid.2x2";
 
-bool isTrue(const Json& row, const char* key) { return boolMember(row, key).value_or(false); }
+// A row is a FlatObject (the shell's rows) or a Json object (a menu file's fallback rows).
+template <typename Row>
+bool isTrue(const Row& row, const char* key) { return boolMember(row, key).value_or(false); }
 
-std::string textOr(const Json& row, const char* key, const std::string& fallback) {
+template <typename Row>
+std::string textOr(const Row& row, const char* key, const std::string& fallback) {
     const std::string* text = stringMember(row, key);
     return text ? *text : fallback;
 }
 
-bool isKind(const Json& row, const char* kind) {
+template <typename Row>
+bool isKind(const Row& row, const char* kind) {
     const std::string* text = stringMember(row, "kind");
     return text && *text == kind;
 }
 
-const Json* firstHeader(const Json& rows) {
-    for (const Json& row : rows) {
+const FlatObject* firstHeader(const FlatObjects& rows) {
+    for (const FlatObject& row : rows) {
         if (isKind(row, "header")) return &row;
     }
     return nullptr;
 }
 
 // The symbol of the first header row that names one.
-std::string statusSymbolOf(const Json& rows) {
-    for (const Json& row : rows) {
+std::string statusSymbolOf(const FlatObjects& rows) {
+    for (const FlatObject& row : rows) {
         const std::string* symbol = stringMember(row, "symbol");
         if (isKind(row, "header") && symbol) return *symbol;
     }
     return defaultStatusSymbol;
 }
 
-std::vector<std::string> branchPathOf(const Json& row) {
+std::vector<std::string> branchPathOf(const FlatObject& row) {
     const Json* path = arrayMember(row, "submenuFileBranch");
     if (!path || !isArrayOfStrings(*path)) return {};
     return path->get<std::vector<std::string>>();
@@ -86,12 +90,12 @@ struct RowFields {
                       *key = nullptr, *symbol = nullptr;
     bool hidden = false, enabled = false, submenu = false, data = false;
 
-    explicit RowFields(const Json& object) {
-        if (!object.is_object()) return;
+    explicit RowFields(const FlatObject& object) {
         using namespace std::string_view_literals;
-        for (const auto& [name, value] : object.get_ref<const Json::object_t&>()) {
-            if (const std::string* text = value.get_ptr<const std::string*>()) {
-                const std::string_view member = name;
+        for (const FlatObject::Member& found : object.members()) {
+            const std::string_view member = found.name;
+            if (!found.isBoolean) {
+                const std::string* text = &found.text;
                 if (member == "id"sv) id = text;
                 else if (member == "title"sv) title = text;
                 else if (member == "parent"sv) parent = text;
@@ -99,12 +103,14 @@ struct RowFields {
                 else if (member == "key"sv) key = text;
                 else if (member == "symbol"sv) symbol = text;
                 else if (member == "row"sv) row = text;
-            } else if (const bool* flag = value.get_ptr<const bool*>()) {
-                const std::string_view member = name;
-                if (member == "enabled"sv) enabled = *flag;
-                else if (member == "submenu"sv) submenu = *flag;
-                else if (member == "hidden"sv) hidden = *flag;
-                else if (member == "data"sv) data = *flag;
+            } else if (member == "enabled"sv) {
+                enabled = found.flag;
+            } else if (member == "submenu"sv) {
+                submenu = found.flag;
+            } else if (member == "hidden"sv) {
+                hidden = found.flag;
+            } else if (member == "data"sv) {
+                data = found.flag;
             }
         }
     }
@@ -125,7 +131,17 @@ MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path me
     if (!callbacks_.localized) callbacks_.localized = [](const std::string& key) { return key; };
 }
 
-void MenuOwner::draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+void MenuOwner::draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+                     std::optional<std::string> publication) {
+    FlatObjects flat;  // a row that is not an object is a row without members
+    if (rows.is_array()) {
+        flat.reserve(rows.size());
+        for (const Json& row : rows) flat.emplace_back(row);
+    }
+    draw(std::move(flat), std::move(footer), reportsSubmenus, std::move(publication));
+}
+
+void MenuOwner::draw(FlatObjects rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
                      std::optional<std::string> publication) {
     platform::Desktop& desktop = platform::desktop();
     if (!drawnOnce_) {
@@ -137,11 +153,11 @@ void MenuOwner::draw(Json rows, std::optional<MenuFooter> footer, bool reportsSu
             item_->setMenu(menu_.get());
         }
     }
-    rows_ = rows.is_array() ? std::move(rows) : Json::array();
+    rows_ = std::move(rows);
     reportsSubmenus_ = reportsSubmenus;
     publication_ = std::move(publication);
 
-    const Json* header = firstHeader(rows_);
+    const FlatObject* header = firstHeader(rows_);
     const std::string label = header ? textOr(*header, "title", identity_) : identity_;
     if (item_) drawTheButton(header, label);
 
@@ -156,7 +172,7 @@ void MenuOwner::draw(Json rows, std::optional<MenuFooter> footer, bool reportsSu
 }
 
 // The button's image and title are only ever set, never cleared.
-void MenuOwner::drawTheButton(const Json* header, const std::string& label) {
+void MenuOwner::drawTheButton(const FlatObject* header, const std::string& label) {
     auto image = platform::systemSymbol(statusSymbolOf(rows_), label);
     if (image && header) {
         if (auto pointSize = numberMember(*header, "pointSize")) {
@@ -179,7 +195,7 @@ void MenuOwner::drawTheButton(const Json* header, const std::string& label) {
     item_->setVisible(!(header && isTrue(*header, "hidden")));
 }
 
-void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::optional<std::string>& branch) {
+void MenuOwner::replaceItems(platform::Menu& menu, const FlatObjects& rows, const std::optional<std::string>& branch) {
     if (FileSubmenu* file = asFileSubmenu(&menu)) {
         for (const auto& item : file->hostItems) file->removeItem(*item);
         file->hostItems.clear();
@@ -189,7 +205,7 @@ void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::
     std::map<std::string, platform::Menu*> menus;
     std::set<std::string> cut;  // submenu rows past the depth limit: the rows below them go too
     if (branch) menus[*branch] = &menu;
-    for (const Json& row : rows) {
+    for (const FlatObject& row : rows) {
         const RowFields fields(row);
         const std::string id = fields.id ? *fields.id : std::string();
         const std::string* parent = fields.parent;
@@ -209,12 +225,12 @@ void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::
     }
 }
 
-platform::Menu* MenuOwner::appendRow(const Json& row, const std::string& id, platform::Menu& menu, bool fromFile,
+platform::Menu* MenuOwner::appendRow(const FlatObject& row, const std::string& id, platform::Menu& menu, bool fromFile,
                                      const std::optional<FileMenuSource>& fileSource) {
     return appendRow(row, RowFields(row), id, menu, fromFile, fileSource);
 }
 
-platform::Menu* MenuOwner::appendRow(const Json& row, const RowFields& fields, const std::string& id,
+platform::Menu* MenuOwner::appendRow(const FlatObject& row, const RowFields& fields, const std::string& id,
                                      platform::Menu& menu, bool fromFile,
                                      const std::optional<FileMenuSource>& fileSource) {
     if (fields.hidden) return nullptr;
@@ -253,7 +269,7 @@ platform::Menu* MenuOwner::appendRow(const Json& row, const RowFields& fields, c
     return submenu.get();
 }
 
-std::shared_ptr<platform::Menu> MenuOwner::submenuFor(const Json& row, const std::string& id, const std::string& title,
+std::shared_ptr<platform::Menu> MenuOwner::submenuFor(const FlatObject& row, const std::string& id, const std::string& title,
                                                       platform::Menu& target, bool fromFile,
                                                       const std::optional<FileMenuSource>& fileSource) {
     const std::string* file = stringMember(row, "submenuFile");
@@ -280,13 +296,15 @@ void MenuOwner::addRowItem(std::shared_ptr<platform::MenuItem> item, platform::M
     menu.addItem(std::move(item));
 }
 
-bool MenuOwner::drawBranch(const std::string& branch, const Json& rows) {
+bool MenuOwner::drawBranch(const std::string& branch, const Json& jsonRows) {
     if (!reportsSubmenus_) return false;
     platform::Menu* target = submenu(branch, *menu_);
     if (!target) return false;
+    FlatObjects rows;
+    for (const Json& row : jsonRows) rows.emplace_back(row);
     std::set<std::string> dropping{branch};
-    Json kept = Json::array();
-    for (const Json& row : rows_) {
+    FlatObjects kept;
+    for (const FlatObject& row : rows_) {
         const std::string* parent = stringMember(row, "parent");
         if (!parent || !dropping.contains(*parent)) {
             kept.push_back(row);
@@ -295,7 +313,7 @@ bool MenuOwner::drawBranch(const std::string& branch, const Json& rows) {
         const std::string* id = stringMember(row, "id");
         if (isTrue(row, "submenu") && id) dropping.insert(*id);
     }
-    for (const Json& row : rows) kept.push_back(row);
+    for (const FlatObject& row : rows) kept.push_back(row);
     rows_ = std::move(kept);
     replaceItems(*target, rows, branch);
     return true;
@@ -367,7 +385,7 @@ void MenuOwner::appendDrawn(const platform::Menu& menu, std::string& out) const 
 }
 
 std::optional<std::string> MenuOwner::titleOf(const std::string& id) const {
-    for (const Json& row : rows_) {
+    for (const FlatObject& row : rows_) {
         const std::string* rowId = stringMember(row, "id");
         if (!rowId || *rowId != id || isKind(row, "separator")) continue;
         const std::string* title = stringMember(row, "title");
@@ -388,11 +406,14 @@ void MenuOwner::appendFileRows(const std::vector<FileMenuRow>& rows, platform::M
         if (row.checked.value_or(false) && !selectionMark.empty() && !title.ends_with(selectionMark)) {
             title += selectionMark;
         }
-        Json object = {{"title", title}, {"enabled", row.enabled.value_or(true)}, {"submenu", row.submenu.has_value()}};
-        if (row.key) object["key"] = *row.key;
-        if (row.row) object["row"] = *row.row;
-        if (row.data) object["data"] = *row.data;
-        if (row.symbol) object["symbol"] = *row.symbol;
+        FlatObject object;
+        object.setString("title", title);
+        object.setBoolean("enabled", row.enabled.value_or(true));
+        object.setBoolean("submenu", row.submenu.has_value());
+        if (row.key) object.setString("key", *row.key);
+        if (row.row) object.setString("row", *row.row);
+        if (row.data) object.setBoolean("data", *row.data);
+        if (row.symbol) object.setString("symbol", *row.symbol);
         std::optional<FileMenuSource> source;
         const FileSubmenu* file = asFileSubmenu(&menu);
         if (auto key = row.branchKey(); key && file) source = file->source.extended(*key);

@@ -43,10 +43,15 @@ public:
     MenuOwner& operator=(const MenuOwner&) = delete;
 
     // `publication`: the bytes publish() writes to the menu file, as the shell's message gave them.
-    void draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus, std::optional<std::string> publication);
-    void replaceItems(platform::Menu& menu, const Json& rows, const std::optional<std::string>& branch);
+    void draw(FlatObjects rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+              std::optional<std::string> publication);
+    // The same from a tree of rows: an array (anything else counts as none), an element that is
+    // not an object counting as a row without members.
+    void draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+              std::optional<std::string> publication);
+    void replaceItems(platform::Menu& menu, const FlatObjects& rows, const std::optional<std::string>& branch);
     // Appends the row's item; the submenu it made, if any.
-    platform::Menu* appendRow(const Json& row, const std::string& id, platform::Menu& menu, bool fromFile,
+    platform::Menu* appendRow(const FlatObject& row, const std::string& id, platform::Menu& menu, bool fromFile,
                               const std::optional<FileMenuSource>& fileSource);
     void addRowItem(std::shared_ptr<platform::MenuItem> item, platform::Menu& menu, bool fromFile);
     bool drawBranch(const std::string& branch, const Json& rows);
@@ -82,14 +87,14 @@ public:
     const platform::StatusItem* statusItem() const { return item_; }
     bool hosted() const { return hosted_; }
     platform::Menu& menu() { return *menu_; }
-    const Json& rows() const { return rows_; }
+    const FlatObjects& rows() const { return rows_; }
     bool reportsSubmenus() const { return reportsSubmenus_; }
 
 private:
-    void drawTheButton(const Json* header, const std::string& label);
-    platform::Menu* appendRow(const Json& row, const RowFields& fields, const std::string& id, platform::Menu& menu,
+    void drawTheButton(const FlatObject* header, const std::string& label);
+    platform::Menu* appendRow(const FlatObject& row, const RowFields& fields, const std::string& id, platform::Menu& menu,
                               bool fromFile, const std::optional<FileMenuSource>& fileSource);
-    std::shared_ptr<platform::Menu> submenuFor(const Json& row, const std::string& id, const std::string& title,
+    std::shared_ptr<platform::Menu> submenuFor(const FlatObject& row, const std::string& id, const std::string& title,
                                                platform::Menu& target, bool fromFile,
                                                const std::optional<FileMenuSource>& fileSource);
     void reread(FileSubmenu& submenu);
@@ -100,7 +105,7 @@ private:
     MenuCallbacks callbacks_;
     std::shared_ptr<platform::Menu> menu_;
     platform::StatusItem* item_ = nullptr;
-    Json rows_ = Json::array();
+    FlatObjects rows_;
     std::optional<std::string> publication_;
     // What the last publish wrote, and the file it made.
     std::string published_;

@@ -167,10 +167,43 @@ WrittenMember writtenOut(dom::element element) {
     return written;
 }
 
+// Objects with more members than this are read through a tree, where a duplicate name is
+// found without a look at every member before it.
+constexpr std::size_t FLAT_MEMBERS_READ_DIRECTLY = 64;
+
+FlatObject flatObjectOf(dom::element element) {
+    const dom::object source = element.get_object().value_unsafe();
+    if (source.size() > FLAT_MEMBERS_READ_DIRECTLY) return FlatObject(valueOf(element));
+    FlatObject object;
+    bool other = false;
+    for (dom::key_value_pair member : source) {
+        switch (member.value.type()) {
+        case dom::element_type::STRING: object.setString(member.key, member.value.get_string().value_unsafe()); break;
+        case dom::element_type::BOOL: object.setBoolean(member.key, member.value.get_bool().value_unsafe()); break;
+        case dom::element_type::NULL_VALUE: object.remove(member.key); break;
+        default: object.remove(member.key), other = true;
+        }
+    }
+    if (other) object.setWhole(valueOf(element));
+    return object;
+}
+
+std::optional<FlatObjects> flatObjectsOf(dom::element element) {
+    if (!element.is_array()) return std::nullopt;
+    const dom::array elements = element.get_array().value_unsafe();
+    for (dom::element inner : elements) {
+        if (!inner.is_object()) return std::nullopt;
+    }
+    FlatObjects objects;
+    objects.reserve(elements.size());
+    for (dom::element inner : elements) objects.push_back(flatObjectOf(inner));
+    return objects;
+}
+
 }  // namespace
 
-FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_view name), const char* writtenName,
-                              std::optional<WrittenMember>* written, Json& object) {
+FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_view name), MembersSetAside* aside,
+                              Json& object) {
     thread_local std::unique_ptr<dom::parser> parser;
     if (!parser) {
         parser = std::make_unique<dom::parser>();
@@ -183,17 +216,18 @@ FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_v
     if (reading == FastReading::read) {
         object = Json::object();
         auto& members = object.get_ref<Json::object_t&>();
-        std::optional<dom::element> writtenValue;
+        std::optional<dom::element> written, flat;  // the last of each name
         const dom::object source = root.get_object().value_unsafe();
         for (dom::key_value_pair member : source) {
-            if (writtenName && member.key == writtenName) {
-                writtenValue = member.value;
-                members.insert_or_assign(std::string(member.key), nullptr);
-            } else {
-                members.insert_or_assign(std::string(member.key), keeps(member.key) ? valueOf(member.value) : nullptr);
-            }
+            const bool writes = aside && aside->writtenName && member.key == aside->writtenName;
+            const bool flattens = aside && aside->flatName && member.key == aside->flatName;
+            if (writes) written = member.value;
+            if (flattens) flat = member.value;
+            const bool kept = !writes && !flattens && keeps(member.key);
+            members.insert_or_assign(std::string(member.key), kept ? valueOf(member.value) : nullptr);
         }
-        if (writtenValue && written) *written = writtenOut(*writtenValue);
+        if (written) aside->written = writtenOut(*written);
+        if (flat) aside->flat = flatObjectsOf(*flat);
     }
     if (parser->capacity() > KEPT_PARSER_CAPACITY) parser.reset();
     return reading;

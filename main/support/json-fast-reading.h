@@ -16,8 +16,8 @@ inline constexpr std::size_t FAST_READING_FROM = 1024;
 
 enum class FastReading { refused, notAnObject, read };
 
-// Fills `object` (and *written) as objectKeeping would; `refused` leaves them untouched.
-FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_view name), const char* writtenName,
-                              std::optional<WrittenMember>* written, Json& object);
+// Fills `object` (and *aside) as objectKeeping would; `refused` leaves them untouched.
+FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_view name), MembersSetAside* aside,
+                              Json& object);
 
 }  // namespace host

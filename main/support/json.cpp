@@ -115,7 +115,7 @@ namespace {
 // replacing an earlier one) and counts the depth of all of them, kept or not.
 class ObjectKeeping final : public Json::json_sax_t {
 public:
-    ObjectKeeping(bool (*keeps)(std::string_view), const char* writtenName) : keeps_(keeps), writtenName_(writtenName) {}
+    ObjectKeeping(bool (*keeps)(std::string_view), const MembersSetAside* aside) : keeps_(keeps), aside_(aside) {}
     Json object;
 
     bool null() override { return scalar(nullptr); }
@@ -133,7 +133,7 @@ public:
         if (skipped_ > 0) return true;
         Json& member = (*building_.back())[name];
         member = nullptr;
-        skipNext_ = building_.size() == 1 && !keeps_(name) && !(writtenName_ && name == writtenName_);
+        skipNext_ = building_.size() == 1 && !keeps_(name) && !setAside(name);
         member_ = &member;
         return true;
     }
@@ -171,8 +171,12 @@ private:
         return &parent.back();
     }
 
+    bool setAside(const std::string& name) const {
+        return aside_ && ((aside_->writtenName && name == aside_->writtenName) || (aside_->flatName && name == aside_->flatName));
+    }
+
     bool (*keeps_)(std::string_view);
-    const char* writtenName_;
+    const MembersSetAside* aside_;
     std::vector<Json*> building_;
     Json* member_ = nullptr;
     std::size_t depth_ = 0, skipped_ = 0;
@@ -181,25 +185,91 @@ private:
 
 }  // namespace
 
-std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name), const char* writtenName,
-                                  std::optional<WrittenMember>* written) {
+std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name), MembersSetAside* aside) {
     if (text.size() >= FAST_READING_FROM) {
         Json object;
-        switch (readObjectKeeping(text, keeps, writtenName, written, object)) {
+        switch (readObjectKeeping(text, keeps, aside, object)) {
         case FastReading::read: return object;
         case FastReading::notAnObject: return std::nullopt;
         case FastReading::refused: break;
         }
     }
-    ObjectKeeping builder(keeps, writtenName);
+    ObjectKeeping builder(keeps, aside);
     if (!Json::sax_parse(text.begin(), text.end(), &builder) || !builder.object.is_object()) return std::nullopt;
-    if (writtenName) {
-        if (auto found = builder.object.find(writtenName); found != builder.object.end()) {
-            if (written) *written = WrittenMember{sortedJson(*found), isArrayOfObjects(*found)};
+    if (!aside) return std::move(builder.object);
+    if (aside->writtenName) {
+        if (auto found = builder.object.find(aside->writtenName); found != builder.object.end()) {
+            aside->written = WrittenMember{sortedJson(*found), isArrayOfObjects(*found)};
+            *found = nullptr;
+        }
+    }
+    if (aside->flatName) {
+        if (auto found = builder.object.find(aside->flatName); found != builder.object.end()) {
+            aside->flat = flatObjectsOf(*found);
             *found = nullptr;
         }
     }
     return std::move(builder.object);
+}
+
+FlatObject::FlatObject(const Json& object) {
+    if (!object.is_object()) return;
+    members_.reserve(object.size());
+    bool other = false;
+    for (const auto& [name, value] : object.items()) {
+        if (value.is_string()) members_.push_back({name, value.get_ref<const std::string&>(), false, false});
+        else if (value.is_boolean()) members_.push_back({name, {}, true, value.get<bool>()});
+        else other = other || !value.is_null();
+    }
+    if (other) setWhole(object);
+}
+
+void FlatObject::remove(std::string_view name) {
+    std::erase_if(members_, [name](const Member& member) { return member.name == name; });
+}
+
+void FlatObject::setString(std::string_view name, std::string_view text) {
+    remove(name);
+    members_.push_back({std::string(name), std::string(text), false, false});
+}
+
+void FlatObject::setBoolean(std::string_view name, bool value) {
+    remove(name);
+    members_.push_back({std::string(name), {}, true, value});
+}
+
+const std::string* FlatObject::string(std::string_view name) const {
+    for (const Member& member : members_) {
+        if (member.name == name) return member.isBoolean ? nullptr : &member.text;
+    }
+    return nullptr;
+}
+
+std::optional<bool> FlatObject::boolean(std::string_view name) const {
+    for (const Member& member : members_) {
+        if (member.name == name) return member.isBoolean ? std::optional<bool>(member.flag) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<FlatObjects> flatObjectsOf(const Json& array) {
+    if (!isArrayOfObjects(array)) return std::nullopt;
+    FlatObjects objects;
+    objects.reserve(array.size());
+    for (const Json& object : array) objects.emplace_back(object);
+    return objects;
+}
+
+const std::string* stringMember(const FlatObject& object, const char* key) { return object.string(key); }
+
+std::optional<bool> boolMember(const FlatObject& object, const char* key) { return object.boolean(key); }
+
+std::optional<double> numberMember(const FlatObject& object, const char* key) {
+    return object.whole() ? numberMember(*object.whole(), key) : std::nullopt;
+}
+
+const Json* arrayMember(const FlatObject& object, const char* key) {
+    return object.whole() ? arrayMember(*object.whole(), key) : nullptr;
 }
 
 // Most text needs no escape: it is copied as it stands.

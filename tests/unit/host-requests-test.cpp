@@ -50,7 +50,7 @@ protected:
         for (const Json& record : recordsOf(opensLog())) urls.push_back(record.value("url", ""));
         return urls;
     }
-    void drawWithThePublication() { drawTheChildsMenu(rows, false, sortedJson(rows)); }
+    void drawWithThePublication() { drawTheChildsMenu(*flatObjectsOf(rows), false, sortedJson(rows)); }
 
     TemporaryFolder folder;
 };
@@ -96,7 +96,7 @@ TEST_F(HostRequests, ARefreshRewritesThePublicationOnlyOnceTheMenuWasDrawn) {
     ASSERT_TRUE(fs::exists(menuFile()));
     EXPECT_EQ(Json::parse(testing_support::readText(menuFile())), rows);
 
-    drawTheChildsMenu(rows, false, std::nullopt);
+    drawTheChildsMenu(*flatObjectsOf(rows), false, std::nullopt);
     EXPECT_EQ(ask({{"refresh", true}}), Json({{"refreshed", false}})) << "a draw without a publication";
 }
 
@@ -117,7 +117,7 @@ TEST_F(HostRequests, ASameRepublicationRewritesTheFileOnlyWhenItWasChangedSince)
              fs::rename(menuFile().string() + ".new", menuFile());
          }},
         {"written to in place", [this] { std::ofstream(menuFile(), std::ios::app) << "x"; }},
-        {"other bytes published", [] { drawTheChildsMenu(rows, false, "[]"); }},
+        {"other bytes published", [] { drawTheChildsMenu(*flatObjectsOf(rows), false, "[]"); }},
     };
     for (const auto& [change, make] : changes) {
         make();

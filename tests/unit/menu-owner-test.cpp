@@ -210,7 +210,7 @@ TEST_F(MenuOwnerTest, BranchUpdatesReplaceOneSubmenuAndItsStoredRows) {
     ASSERT_EQ(s->items().size(), 1u);
     EXPECT_EQ(s->items()[0]->title(), "New");
     std::vector<std::string> ids;
-    for (const Json& row : owner->rows()) ids.push_back(row.value("id", ""));
+    for (const FlatObject& row : owner->rows()) ids.push_back(row.string("id") ? *row.string("id") : "");
     EXPECT_EQ(ids, (std::vector<std::string>{"s", "keep", "new", "orphan"}));
     EXPECT_EQ(root().items().size(), 2u) << "a row without parent is dropped from a branch update";
 }

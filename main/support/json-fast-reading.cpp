@@ -175,6 +175,7 @@ FlatObject flatObjectOf(dom::element element) {
     const dom::object source = element.get_object().value_unsafe();
     if (source.size() > FLAT_MEMBERS_READ_DIRECTLY) return FlatObject(valueOf(element));
     FlatObject object;
+    object.reserve(source.size());
     bool other = false;
     for (dom::key_value_pair member : source) {
         switch (member.value.type()) {

@@ -57,6 +57,7 @@ public:
     void setString(std::string_view name, std::string_view text);
     void setBoolean(std::string_view name, bool value);
     void remove(std::string_view name);
+    void reserve(std::size_t members) { members_.reserve(members); }
 
     const std::string* string(std::string_view name) const;
     std::optional<bool> boolean(std::string_view name) const;

@@ -1,62 +1,82 @@
 #include "support/json-fast-reading.h"
 
-#include <simdjson.h>
+#include <glib.h>
+
+// Strings are scanned sixteen bytes at a time; every x86-64 processor has SSE2.
+#ifdef __SSE2__
+#define RAPIDJSON_SSE2
+#endif
+#include <rapidjson/document.h>
 
 #include <algorithm>
 #include <charconv>
-#include <memory>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 namespace host {
 namespace {
 
-namespace dom = simdjson::dom;
+using Value = rapidjson::Value;
 
-// A parser keeps the memory of the longest text it read, some seven times the text (460 KiB
-// after a 500-row menu's 62 KiB): one that grew past this is dropped after its read, so a rare
-// long line does not stay in memory.
-constexpr std::size_t KEPT_PARSER_CAPACITY = 256 << 10;
+// The copy a thread parses in keeps the room of its longest text, up to this.
+constexpr std::size_t KEPT_COPY_CAPACITY = 256 << 10;
 
-// nlohmann-json reads a number without a sign as unsigned, one with a sign as signed.
-Json valueOf(dom::element element) {
-    switch (element.type()) {
-    case dom::element_type::ARRAY: {
+// Numbers are read to the nearest double, as strtod reads them; the parse does not recurse, and
+// nothing deeper than JSON_NESTING_LIMIT gets to it. The text is parsed in place in a copy of its
+// own, its UTF-8 checked as a whole beforehand (RapidJSON's own check, string by string, would
+// forgo its scanning of sixteen bytes at a time).
+constexpr unsigned PARSE_FLAGS = rapidjson::kParseFullPrecisionFlag | rapidjson::kParseIterativeFlag;
+
+std::string_view textOf(const Value& value) { return {value.GetString(), value.GetStringLength()}; }
+
+// RapidJSON takes an escaped low surrogate without a high one before it, which nlohmann-json
+// refuses: a text with any escaped surrogate is left to nlohmann-json.
+bool escapesASurrogate(std::string_view text) {
+    for (std::size_t at = text.find("\\u"); at != std::string_view::npos; at = text.find("\\u", at + 1)) {
+        if (at + 2 < text.size() && (text[at + 2] == 'd' || text[at + 2] == 'D')) return true;
+    }
+    return false;
+}
+
+// nlohmann-json reads a number without a sign as unsigned, one with a sign as signed, and one
+// too large for either as a double, as RapidJSON does.
+Json valueOf(const Value& value) {
+    switch (value.GetType()) {
+    case rapidjson::kArrayType: {
         Json array = Json::array();
         auto& elements = array.get_ref<Json::array_t&>();
-        const dom::array source = element.get_array().value_unsafe();
-        elements.reserve(source.size());
-        for (dom::element inner : source) elements.push_back(valueOf(inner));
+        elements.reserve(value.Size());
+        for (const Value& inner : value.GetArray()) elements.push_back(valueOf(inner));
         return array;
     }
-    case dom::element_type::OBJECT: {
+    case rapidjson::kObjectType: {
         Json object = Json::object();
         auto& members = object.get_ref<Json::object_t&>();
-        const dom::object source = element.get_object().value_unsafe();
-        for (dom::key_value_pair member : source) {
+        for (const auto& member : value.GetObject()) {
+            const std::string_view name = textOf(member.name);
             // Keys often come in order: placed at the end without a search then.
-            if (members.empty() || members.rbegin()->first < member.key) {
-                members.emplace_hint(members.end(), std::string(member.key), valueOf(member.value));
+            if (members.empty() || members.rbegin()->first < name) {
+                members.emplace_hint(members.end(), std::string(name), valueOf(member.value));
             } else {
-                members.insert_or_assign(std::string(member.key), valueOf(member.value));  // a later duplicate replaces
+                members.insert_or_assign(std::string(name), valueOf(member.value));  // a later duplicate replaces
             }
         }
         return object;
     }
-    case dom::element_type::INT64: {
-        const std::int64_t number = element.get_int64().value_unsafe();
-        return number < 0 ? Json(number) : Json(static_cast<std::uint64_t>(number));
-    }
-    case dom::element_type::UINT64: return Json(element.get_uint64().value_unsafe());
-    case dom::element_type::DOUBLE: return Json(element.get_double().value_unsafe());
-    case dom::element_type::STRING: return Json(std::string(element.get_string().value_unsafe()));
-    case dom::element_type::BOOL: return Json(element.get_bool().value_unsafe());
-    case dom::element_type::NULL_VALUE: break;
+    case rapidjson::kNumberType:
+        if (value.IsUint64()) return Json(value.GetUint64());
+        if (value.IsInt64()) return Json(value.GetInt64());
+        return Json(value.GetDouble());
+    case rapidjson::kStringType: return Json(std::string(textOf(value)));
+    case rapidjson::kTrueType: return Json(true);
+    case rapidjson::kFalseType: return Json(false);
+    case rapidjson::kNullType: break;
     }
     return nullptr;
 }
 
-// As the library writes a string that is valid UTF-8, which every string simdjson reads is:
+// As the library writes a string that is valid UTF-8, which every string RapidJSON reads is:
 // the short escapes, other control characters as \u00xx, every other byte as it stands.
 std::string& appendQuotedUTF8(std::string& out, std::string_view text) {
     static constexpr char hex[] = "0123456789abcdef";
@@ -93,14 +113,16 @@ void appendInteger(std::string& out, Integer number) {
     out.append(digits, written.ptr);
 }
 
+using Members = std::vector<const Value::Member*>;
+
 // Sorts members[from, end) by name, keeping duplicates in order: the later one is written.
-void sortByName(std::vector<dom::key_value_pair>& members, std::size_t from) {
+void sortByName(Members& members, std::size_t from) {
     const auto begin = members.begin() + static_cast<std::ptrdiff_t>(from);
-    const auto byName = [](const dom::key_value_pair& a, const dom::key_value_pair& b) { return a.key < b.key; };
+    const auto byName = [](const Value::Member* a, const Value::Member* b) { return textOf(a->name) < textOf(b->name); };
     if (members.size() - from > 16) return std::stable_sort(begin, members.end(), byName);
     // A row's handful of members sorts faster in place than through stable_sort's buffer.
     for (auto next = begin; next != members.end(); ++next) {
-        const dom::key_value_pair member = *next;
+        const Value::Member* member = *next;
         auto at = next;
         for (; at != begin && byName(member, *(at - 1)); --at) *at = *(at - 1);
         *at = member;
@@ -111,59 +133,55 @@ void sortByName(std::vector<dom::key_value_pair>& members, std::size_t from) {
 // floating-point numbers as integers (a number the host never rewrites otherwise goes through
 // the library's own writer). `members` holds the members of the objects being written, each
 // object's after its parent's.
-void appendSorted(std::string& out, dom::element element, std::vector<dom::key_value_pair>& members) {
-    switch (element.type()) {
-    case dom::element_type::ARRAY: {
+void appendSorted(std::string& out, const Value& value, Members& members) {
+    switch (value.GetType()) {
+    case rapidjson::kArrayType: {
         out.push_back('[');
         bool first = true;
-        const dom::array elements = element.get_array().value_unsafe();
-        for (dom::element inner : elements) {
+        for (const Value& inner : value.GetArray()) {
             if (!std::exchange(first, false)) out.push_back(',');
             appendSorted(out, inner, members);
         }
         out.push_back(']');
         return;
     }
-    case dom::element_type::OBJECT: {
+    case rapidjson::kObjectType: {
         const std::size_t from = members.size();
-        const dom::object source = element.get_object().value_unsafe();
-        for (dom::key_value_pair member : source) members.push_back(member);
+        for (const auto& member : value.GetObject()) members.push_back(&member);
         sortByName(members, from);
         const std::size_t end = members.size();
         out.push_back('{');
         bool first = true;
         for (std::size_t n = from; n < end; ++n) {
-            if (n + 1 < end && members[n + 1].key == members[n].key) continue;
+            if (n + 1 < end && textOf(members[n + 1]->name) == textOf(members[n]->name)) continue;
             if (!std::exchange(first, false)) out.push_back(',');
-            appendQuotedUTF8(out, members[n].key).push_back(':');
-            appendSorted(out, members[n].value, members);  // leaves `members` as it found it
+            appendQuotedUTF8(out, textOf(members[n]->name)).push_back(':');
+            appendSorted(out, members[n]->value, members);  // leaves `members` as it found it
         }
-        members.erase(members.begin() + static_cast<std::ptrdiff_t>(from), members.end());
+        members.resize(from);
         out.push_back('}');
         return;
     }
-    case dom::element_type::INT64: return appendInteger(out, element.get_int64().value_unsafe());
-    case dom::element_type::UINT64: return appendInteger(out, element.get_uint64().value_unsafe());
-    case dom::element_type::DOUBLE: {
-        out += jsonLine(Json(element.get_double().value_unsafe()));
+    case rapidjson::kNumberType:
+        if (value.IsUint64()) return appendInteger(out, value.GetUint64());
+        if (value.IsInt64()) return appendInteger(out, value.GetInt64());
+        out += jsonLine(Json(value.GetDouble()));
         return;
-    }
-    case dom::element_type::STRING: appendQuotedUTF8(out, element.get_string().value_unsafe()); return;
-    case dom::element_type::BOOL: out += element.get_bool().value_unsafe() ? "true" : "false"; return;
-    case dom::element_type::NULL_VALUE: out += "null"; return;
+    case rapidjson::kStringType: appendQuotedUTF8(out, textOf(value)); return;
+    case rapidjson::kTrueType: out += "true"; return;
+    case rapidjson::kFalseType: out += "false"; return;
+    case rapidjson::kNullType: out += "null"; return;
     }
 }
 
-WrittenMember writtenOut(dom::element element) {
+WrittenMember writtenOut(const Value& value) {
     WrittenMember written;
     written.sorted.emplace();
-    std::vector<dom::key_value_pair> members;
-    appendSorted(*written.sorted, element, members);
-    if (element.is_array()) {
-        const dom::array elements = element.get_array().value_unsafe();
-        written.isArrayOfObjects = true;
-        for (dom::element inner : elements) written.isArrayOfObjects = written.isArrayOfObjects && inner.is_object();
-    }
+    Members members;
+    appendSorted(*written.sorted, value, members);
+    written.isArrayOfObjects = value.IsArray() && std::all_of(value.Begin(), value.End(), [](const Value& inner) {
+        return inner.IsObject();
+    });
     return written;
 }
 
@@ -171,33 +189,29 @@ WrittenMember writtenOut(dom::element element) {
 // found without a look at every member before it.
 constexpr std::size_t FLAT_MEMBERS_READ_DIRECTLY = 64;
 
-FlatObject flatObjectOf(dom::element element) {
-    const dom::object source = element.get_object().value_unsafe();
-    if (source.size() > FLAT_MEMBERS_READ_DIRECTLY) return FlatObject(valueOf(element));
+FlatObject flatObjectOf(const Value& value) {
+    if (value.MemberCount() > FLAT_MEMBERS_READ_DIRECTLY) return FlatObject(valueOf(value));
     FlatObject object;
-    object.reserve(source.size());
+    object.reserve(value.MemberCount());
     bool other = false;
-    for (dom::key_value_pair member : source) {
-        switch (member.value.type()) {
-        case dom::element_type::STRING: object.setString(member.key, member.value.get_string().value_unsafe()); break;
-        case dom::element_type::BOOL: object.setBoolean(member.key, member.value.get_bool().value_unsafe()); break;
-        case dom::element_type::NULL_VALUE: object.remove(member.key); break;
-        default: object.remove(member.key), other = true;
-        }
+    for (const auto& member : value.GetObject()) {
+        const std::string_view name = textOf(member.name);
+        if (member.value.IsString()) object.setString(name, textOf(member.value));
+        else if (member.value.IsBool()) object.setBoolean(name, member.value.GetBool());
+        else if (member.value.IsNull()) object.remove(name);
+        else object.remove(name), other = true;
     }
-    if (other) object.setWhole(valueOf(element));
+    if (other) object.setWhole(valueOf(value));
     return object;
 }
 
-std::optional<FlatObjects> flatObjectsOf(dom::element element) {
-    if (!element.is_array()) return std::nullopt;
-    const dom::array elements = element.get_array().value_unsafe();
-    for (dom::element inner : elements) {
-        if (!inner.is_object()) return std::nullopt;
+std::optional<FlatObjects> flatObjectsOf(const Value& value) {
+    if (!value.IsArray() || !std::all_of(value.Begin(), value.End(), [](const Value& inner) { return inner.IsObject(); })) {
+        return std::nullopt;
     }
     FlatObjects objects;
-    objects.reserve(elements.size());
-    for (dom::element inner : elements) objects.push_back(flatObjectOf(inner));
+    objects.reserve(value.Size());
+    for (const Value& inner : value.GetArray()) objects.push_back(flatObjectOf(inner));
     return objects;
 }
 
@@ -205,33 +219,36 @@ std::optional<FlatObjects> flatObjectsOf(dom::element element) {
 
 FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_view name), MembersSetAside* aside,
                               Json& object) {
-    thread_local std::unique_ptr<dom::parser> parser;
-    if (!parser) {
-        parser = std::make_unique<dom::parser>();
-        if (parser->allocate(text.size(), JSON_NESTING_LIMIT) != simdjson::SUCCESS) return parser.reset(), FastReading::refused;
+    // A NUL byte, which nlohmann-json never takes, fails the UTF-8 check too; in the copy it
+    // would end the text early.
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr) || nestedDeeperThan(text) ||
+        escapesASurrogate(text)) {
+        return FastReading::refused;
     }
-    // The limit counts as objectKeeping does: a text nested deeper is refused, as it is there.
-    dom::element root;
-    const bool parsed = parser->parse(text.data(), text.size()).get(root) == simdjson::SUCCESS;
-    FastReading reading = !parsed ? FastReading::refused : root.is_object() ? FastReading::read : FastReading::notAnObject;
-    if (reading == FastReading::read) {
-        object = Json::object();
-        auto& members = object.get_ref<Json::object_t&>();
-        std::optional<dom::element> written, flat;  // the last of each name
-        const dom::object source = root.get_object().value_unsafe();
-        for (dom::key_value_pair member : source) {
-            const bool writes = aside && aside->writtenName && member.key == aside->writtenName;
-            const bool flattens = aside && aside->flatName && member.key == aside->flatName;
-            if (writes) written = member.value;
-            if (flattens) flat = member.value;
-            const bool kept = !writes && !flattens && keeps(member.key);
-            members.insert_or_assign(std::string(member.key), kept ? valueOf(member.value) : nullptr);
-        }
-        if (written) aside->written = writtenOut(*written);
-        if (flat) aside->flat = flatObjectsOf(*flat);
+    thread_local std::string copy;
+    copy.assign(text);
+    rapidjson::Document document;
+    document.ParseInsitu<PARSE_FLAGS>(copy.data());
+    if (document.HasParseError() || !document.IsObject()) {
+        if (copy.capacity() > KEPT_COPY_CAPACITY) std::string().swap(copy);
+        return document.HasParseError() ? FastReading::refused : FastReading::notAnObject;
     }
-    if (parser->capacity() > KEPT_PARSER_CAPACITY) parser.reset();
-    return reading;
+    object = Json::object();
+    auto& members = object.get_ref<Json::object_t&>();
+    const Value *written = nullptr, *flat = nullptr;  // the last of each name
+    for (const auto& member : document.GetObject()) {
+        const std::string_view name = textOf(member.name);
+        const bool writes = aside && aside->writtenName && name == aside->writtenName;
+        const bool flattens = aside && aside->flatName && name == aside->flatName;
+        if (writes) written = &member.value;
+        if (flattens) flat = &member.value;
+        const bool kept = !writes && !flattens && keeps(name);
+        members.insert_or_assign(std::string(name), kept ? valueOf(member.value) : nullptr);
+    }
+    if (written) aside->written = writtenOut(*written);
+    if (flat) aside->flat = flatObjectsOf(*flat);
+    if (copy.capacity() > KEPT_COPY_CAPACITY) std::string().swap(copy);  // a rare long line is not kept
+    return FastReading::read;
 }
 
 }  // namespace host

@@ -1,7 +1,7 @@
-// objectKeeping for long texts, read by simdjson. simdjson refuses what nlohmann-json refuses
-// and, for what both accept, the values are the same; what simdjson refuses (numbers beyond
-// 64 bits, for one) is left to nlohmann-json, so the outcome is always the library's own.
-// Any thread; each keeps its own parser.
+// objectKeeping for long texts, read by RapidJSON. RapidJSON refuses what nlohmann-json refuses
+// and, for what both accept, the values are the same; a text it would read otherwise (one that
+// escapes a surrogate) or cannot read is left to nlohmann-json, so the outcome is always the
+// library's own. Any thread.
 #pragma once
 
 #include <optional>
@@ -11,7 +11,7 @@
 
 namespace host {
 
-// Texts shorter than this are read faster by nlohmann-json than a parser's set-up costs.
+// Texts shorter than this are read faster by nlohmann-json than a document's set-up costs.
 inline constexpr std::size_t FAST_READING_FROM = 1024;
 
 enum class FastReading { refused, notAnObject, read };

@@ -99,7 +99,7 @@ struct MembersSetAside {
 // the text is not one JSON object or nests deeper than JSON_NESTING_LIMIT; no deeper value is
 // built. The members `aside` names, when there are, are null in the object too and handed back
 // there (a later duplicate replacing an earlier one). No exception is thrown on the way; a long
-// text is read by simdjson, which agrees with nlohmann-json's reading and is several times faster.
+// text is read by RapidJSON, which agrees with nlohmann-json's reading and is several times faster.
 std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name),
                                   MembersSetAside* aside = nullptr);
 

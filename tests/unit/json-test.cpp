@@ -47,8 +47,9 @@ TEST(ObjectKeeping, AgreesWithTheLibraryOnNumbersEscapesAndMalformedText) {
              R"({"a":[1.0,2.5e3,1E2,0.1,-1.5e-7]})", R"({"a":"\ud83d\ude00 \u00e9 \u0000 \/"})", R"({"a":"\ud800"})",
              R"({"a":"\udc00"})", R"({"a":"\ud800x"})", R"({"a":01})", R"({"a":1.})", R"({"a":.5})", R"({"a":tru})",
              R"({"a":1} {})", "{\"a\":\"tab\there\"}", "{\"a\":\"\x7f\"}", "{\"a\":\"\xc3\"}", R"({"":1,"a":{"":2,"a":3,"a":4}})",
-             " \t\r\n{\"b\":true}\n", R"({"a":[1,2,]})", R"({"a" 1})"}) {
-        // The longest is past what a parser keeps: it is dropped, and the next one made anew.
+             " \t\r\n{\"b\":true}\n", R"({"a":[1,2,]})", R"({"a" 1})", std::string("{\"a\":\"x\0y\"}", 12),
+             std::string("{\"a\":1}\0", 8), R"({"a":"\\ud800 is text"})"}) {
+        // The longest is past what a reading keeps: its room is given back.
         for (const std::string& read : {text, std::string(FAST_READING_FROM, ' ') + text, std::string(300 << 10, ' ') + text}) {
             EXPECT_EQ(objectKeeping(read, keepsAOrB), expectedKeeping(text)) << read.size() << ": " << text;
         }

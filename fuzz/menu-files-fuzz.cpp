@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host::MenuOwner owner("app.example.fuzz", true, "/nonexistent/menu.json", nullptr, callbacks);
     if (auto rows = host::fileMenuRowsOf(bytes)) owner.appendFileRows(*rows, owner.menu(), " *");
     if (auto rows = host::parsedJson(bytes); rows && host::isArrayOfObjects(*rows)) {
-        owner.draw(*rows, std::nullopt, true, *rows);
+        owner.draw(*rows, std::nullopt, true, host::sortedJson(*rows));
         (void)owner.drawnRows().dump();
         if (const std::string* id = rows->empty() ? nullptr : host::stringMember(rows->back(), "id")) {
             owner.drawBranch(*id, *rows);

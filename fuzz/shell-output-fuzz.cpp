@@ -22,9 +22,11 @@ std::shared_ptr<host::MessageHandlers> lookingHandlers() {
     handlers->hotKeys = look;
     handlers->watchApps = [] {};
     handlers->menuUnavailable = [](const std::string&) {};
-    handlers->menu = [](const Json& rows, bool, std::optional<Json> publication) {
-        look(rows);
-        if (publication) look(*publication);
+    handlers->menu = [](const host::FlatObjects& rows, bool, std::optional<std::string> publication) {
+        for (const host::FlatObject& row : rows) {
+            if (row.whole()) look(*row.whole());
+        }
+        if (publication) (void)publication->size();
     };
     handlers->menuBranch = [](const std::string&, const Json& rows) { look(rows); };
     handlers->popUp = [] {};

@@ -33,7 +33,7 @@ bool madeTheHost() {
     host::configureTheURLIntake(intake);
     host::makeTheMenuOwner({true, true, false, "app.example.fuzz", folder + "/menu.json", nullptr, nullptr});
     const host::Json rows = *host::parsedJson(ROWS);
-    host::drawTheChildsMenu(rows, true, rows);
+    host::drawTheChildsMenu(*host::flatObjectsOf(rows), true, host::sortedJson(rows));
     return true;
 }
 

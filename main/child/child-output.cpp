@@ -60,9 +60,11 @@ bool hasArrayOfObjects(const Json& message, const char* key) {
 }
 
 using Match = std::optional<Dispatch>;
-using Rule = Match (*)(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers);
+// A menu's rows and publication, read aside as the menu takes them (each null in the message).
+using Aside = MembersSetAside;
+using Rule = Match (*)(Json& message, Aside& aside, const RecognisedMessages& flags, const MessageHandlers& handlers);
 
-Match quitSenders(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+Match quitSenders(Json& message, Aside&, const RecognisedMessages&, const MessageHandlers& handlers) {
     const Json* senders = arrayMember(message, "setupQuitSenders");
     if (!senders || !isArrayOfStrings(*senders)) return std::nullopt;
     std::set<std::string> names;
@@ -70,41 +72,43 @@ Match quitSenders(Json& message, const RecognisedMessages&, const MessageHandler
     return dispatchTo(handlers.setupQuitSenders, currentShell, std::move(names));
 }
 
-Match quitSettled(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+Match quitSettled(Json& message, Aside&, const RecognisedMessages&, const MessageHandlers& handlers) {
     if (!memberEquals(message, "setupQuit", "settled")) return std::nullopt;
     return dispatchTo(handlers.setupQuitSettled, currentShell, memberEquals(message, "restarting", true));
 }
 
-Match panelRequest(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+Match panelRequest(Json& message, Aside&, const RecognisedMessages& flags, const MessageHandlers& handlers) {
     if (!flags.hostsTheChildsPanel || !objectMember(message, "panel")) return std::nullopt;
     return dispatchTo(handlers.panel, anyShell, takenMember(message, "panel"));
 }
 
-Match hotKeys(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+Match hotKeys(Json& message, Aside&, const RecognisedMessages& flags, const MessageHandlers& handlers) {
     if (!flags.childOwnsHotKeys || !hasArrayOfObjects(message, "hotkeys")) return std::nullopt;
     return dispatchTo(handlers.hotKeys, anyShell, takenMember(message, "hotkeys"));
 }
 
-Match watchApps(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+Match watchApps(Json& message, Aside&, const RecognisedMessages&, const MessageHandlers& handlers) {
     if (!isExactly(message, "watch", "apps")) return std::nullopt;
     return dispatchTo(handlers.watchApps, anyShell);
 }
 
-Match menuUnavailable(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+Match menuUnavailable(Json& message, Aside&, const RecognisedMessages& flags, const MessageHandlers& handlers) {
     const std::string* text = stringMember(message, "menuUnavailable");
     if (!flags.drawsTheChildsMenu || !text) return std::nullopt;
     return dispatchTo(handlers.menuUnavailable, currentShell, *text);
 }
 
-Match menu(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
-    if (!flags.drawsTheChildsMenu || !hasArrayOfObjects(message, "menu")) return std::nullopt;
-    std::optional<Json> publication;
-    if (hasArrayOfObjects(message, "publication")) publication = takenMember(message, "publication");
-    return dispatchTo(handlers.menu, currentShellMenu, takenMember(message, "menu"),
-                      memberEquals(message, "submenuUpdates", true), std::move(publication));
+// The rows come read flat, and the publication written out as menu.json will hold it: it is
+// never read, only written.
+Match menu(Json& message, Aside& aside, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+    if (!flags.drawsTheChildsMenu || !aside.flat) return std::nullopt;
+    std::optional<std::string> written;
+    if (aside.written && aside.written->isArrayOfObjects) written = std::move(aside.written->sorted);
+    return dispatchTo(handlers.menu, currentShellMenu, std::move(*aside.flat), memberEquals(message, "submenuUpdates", true),
+                      std::move(written));
 }
 
-Match menuBranch(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+Match menuBranch(Json& message, Aside&, const RecognisedMessages& flags, const MessageHandlers& handlers) {
     if (!flags.drawsTheChildsMenu || !objectMember(message, "menuBranch")) return std::nullopt;
     Json& branch = *message.find("menuBranch");
     const std::string* id = stringMember(branch, "id");
@@ -112,19 +116,19 @@ Match menuBranch(Json& message, const RecognisedMessages& flags, const MessageHa
     return dispatchTo(handlers.menuBranch, currentShellMenu, std::string(*id), takenMember(branch, "rows"));
 }
 
-Match popUp(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+Match popUp(Json& message, Aside&, const RecognisedMessages& flags, const MessageHandlers& handlers) {
     if (!flags.drawsTheChildsMenu || !isExactly(message, "popUp", true)) return std::nullopt;
     return dispatchTo(handlers.popUp, currentShellMenu);
 }
 
-Match badge(Json& message, const RecognisedMessages& flags, const MessageHandlers& handlers) {
+Match badge(Json& message, Aside&, const RecognisedMessages& flags, const MessageHandlers& handlers) {
     if (!flags.drawsTheChildsMenu) return std::nullopt;
     std::optional<Badge> shown = badgeOf(message);
     if (!shown) return std::nullopt;
     return dispatchTo(handlers.badge, anyShell, std::move(*shown));
 }
 
-Match focusReplies(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+Match focusReplies(Json& message, Aside&, const RecognisedMessages&, const MessageHandlers& handlers) {
     if (!isExactly(message, "focus", "replies")) return std::nullopt;
     Dispatch dispatch = dispatchTo(handlers.focusReplies, anyShell);
     dispatch.announcesURLReplies = true;
@@ -132,7 +136,7 @@ Match focusReplies(Json& message, const RecognisedMessages&, const MessageHandle
 }
 
 // Presence of "result" or "error" alone marks a reply; their values are never read.
-Match urlReply(Json& message, const RecognisedMessages&, const MessageHandlers& handlers) {
+Match urlReply(Json& message, Aside&, const RecognisedMessages&, const MessageHandlers& handlers) {
     const std::string* url = stringMember(message, "url");
     if (!url || !(message.contains("result") || message.contains("error"))) return std::nullopt;
     if (handlers.urlRepliesAnnounced && !*handlers.urlRepliesAnnounced) return Dispatch{};  // nobody waits for it
@@ -181,7 +185,7 @@ bool nameEndingAtIsARuleKey(const char* begin, const char* close) {
 
 // The members whose values a rule reads; the others only need to be there.
 bool isReadByARule(std::string_view name) {
-    return isARuleKey(name) || name == "restarting" || name == "submenuUpdates" || name == "publication";
+    return isARuleKey(name) || name == "restarting" || name == "submenuUpdates";
 }
 
 // Whether the mark at `at`, a colon or a backslash, may stand after a rule's key. A colon is
@@ -299,10 +303,11 @@ std::string PassedThrough::joined() const {
 std::optional<Dispatch> dispatchOf(std::string_view line, const RecognisedMessages& recognised,
                                    const MessageHandlers& handlers) {
     if (!mayBeAnObject(line) || !namesARuleKeyAnywhere(line) || !mayNameARuleKey(line)) return std::nullopt;
-    std::optional<Json> message = objectKeeping(line, isReadByARule);
+    Aside aside{"publication", std::nullopt, "menu", std::nullopt};
+    std::optional<Json> message = objectKeeping(line, isReadByARule, &aside);
     if (!message) return std::nullopt;
     for (Rule rule : rules) {
-        if (auto dispatch = rule(*message, recognised, handlers)) return dispatch;
+        if (auto dispatch = rule(*message, aside, recognised, handlers)) return dispatch;
     }
     return std::nullopt;
 }

@@ -37,7 +37,8 @@ struct MessageHandlers {
     std::function<void(const Json& hotKeys)> hotKeys;
     std::function<void()> watchApps;
     std::function<void(const std::string& text)> menuUnavailable;                    // current shell only
-    std::function<void(Json rows, bool reportsSubmenus, std::optional<Json> publication)> menu;  // current shell only
+    // The publication as menu.json holds it; none without one.
+    std::function<void(FlatObjects rows, bool reportsSubmenus, std::optional<std::string> publication)> menu;  // current shell only
     std::function<void(const std::string& id, const Json& rows)> menuBranch;         // current shell only
     std::function<void()> popUp;                                                     // current shell only
     std::function<void(const Badge& badge)> badge;

@@ -26,8 +26,8 @@ constexpr const char* placeholderGlyph = "\u25AD";
 std::int32_t shellPidOrZero() { return shellPid().value_or(0); }
 
 // The dock row's title in the publication, when the shell offers the row.
-std::optional<std::string> dockTitleOf(const Json& rows) {
-    for (const Json& row : rows) {
+std::optional<std::string> dockTitleOf(const FlatObjects& rows) {
+    for (const FlatObject& row : rows) {
         const std::string* id = stringMember(row, "id");
         if (!id || *id != dockPreferenceRow) continue;
         const std::string* title = stringMember(row, "title");
@@ -101,22 +101,21 @@ void routeTheMenuPick(const std::string& id, const std::string& title) {
 }
 
 // The rows are taken, not copied: a large menu arrives with every message.
-void drawTheChildsMenu(Json rows, bool reportsSubmenus, std::optional<Json> publication) {
+void drawTheChildsMenu(FlatObjects rows, bool reportsSubmenus, std::optional<std::string> publication) {
     const bool firstDraw = !owner->drawnOnce();
     if (firstDraw) {
         listenOnceTheChildDraws();
         reopenMenu = popUpTheChildsMenuAtTheCursor;
     }
-    if (!rows.is_array()) rows = Json::array();
     if (settings.hosted) {
-        std::erase_if(rows.get_ref<Json::array_t&>(), [](const Json& row) {
+        std::erase_if(rows, [](const FlatObject& row) {
             const std::string* id = stringMember(row, "id");
             return id && *id == dockPreferenceRow;
         });
     }
     std::optional<MenuFooter> footer = footerFor(dockTitleOf(rows), firstDraw);
     owner->draw(std::move(rows), std::move(footer), reportsSubmenus, std::move(publication));
-    recordTheDraw(settings.hosted && owner->publish());
+    recordTheDraw(settings.hosted && owner->publishWhenChanged());
 }
 
 void drawTheChildsBranch(const std::string& branch, const Json& rows) { owner->drawBranch(branch, rows); }

@@ -31,7 +31,8 @@ MenuOwner& menuOwner();
 // Pops the menu up, once drawn; set on the first draw.
 inline std::function<bool()> reopenMenu;
 
-void drawTheChildsMenu(Json rows, bool reportsSubmenus, std::optional<Json> publication);
+// `publication`: what the menu file holds when hosted, written out as sortedJson writes it.
+void drawTheChildsMenu(FlatObjects rows, bool reportsSubmenus, std::optional<std::string> publication);
 void drawTheChildsBranch(const std::string& branch, const Json& rows);
 bool popUpTheChildsMenuAtTheCursor();
 void showUnavailableMenu(const std::string& reason);

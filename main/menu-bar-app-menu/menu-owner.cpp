@@ -6,50 +6,48 @@
 #include "menu-bar-app-menu/menu-keys.h"
 #include "menu-bar-app-menu/symbol-images.h"
 #include "platform/desktop.h"
-#include "platform/files.h"
 
 namespace host {
 namespace {
 
 constexpr const char* defaultStatusSymbol = "rectangle.grid.2x2";
 
-bool isTrue(const Json& row, const char* key) { return boolMember(row, key).value_or(false); }
+// A row is a FlatObject (the shell's rows) or a Json object (a menu file's fallback rows).
+template <typename Row>
+bool isTrue(const Row& row, const char* key) { return boolMember(row, key).value_or(false); }
 
-std::string textOr(const Json& row, const char* key, const std::string& fallback) {
+template <typename Row>
+std::string textOr(const Row& row, const char* key, const std::string& fallback) {
     const std::string* text = stringMember(row, key);
     return text ? *text : fallback;
 }
 
-bool isKind(const Json& row, const char* kind) {
+template <typename Row>
+bool isKind(const Row& row, const char* kind) {
     const std::string* text = stringMember(row, "kind");
     return text && *text == kind;
 }
 
-const Json* firstHeader(const Json& rows) {
-    for (const Json& row : rows) {
+const FlatObject* firstHeader(const FlatObjects& rows) {
+    for (const FlatObject& row : rows) {
         if (isKind(row, "header")) return &row;
     }
     return nullptr;
 }
 
 // The symbol of the first header row that names one.
-std::string statusSymbolOf(const Json& rows) {
-    for (const Json& row : rows) {
+std::string statusSymbolOf(const FlatObjects& rows) {
+    for (const FlatObject& row : rows) {
         const std::string* symbol = stringMember(row, "symbol");
         if (isKind(row, "header") && symbol) return *symbol;
     }
     return defaultStatusSymbol;
 }
 
-std::vector<std::string> branchPathOf(const Json& row) {
+std::vector<std::string> branchPathOf(const FlatObject& row) {
     const Json* path = arrayMember(row, "submenuFileBranch");
     if (!path || !isArrayOfStrings(*path)) return {};
     return path->get<std::vector<std::string>>();
-}
-
-// A row that would open a submenu, unless it is cut for depth.
-bool opensASubmenu(const Json& row) {
-    return isTrue(row, "submenu") && !isTrue(row, "hidden") && !isKind(row, "separator");
 }
 
 // How many submenus lie between the menu and the root.
@@ -84,6 +82,43 @@ void appendDrawnItems(const platform::Menu& menu, std::string& out) {
 
 }  // namespace
 
+// The members of a row that every draw reads, found in one walk over the row: a row is read
+// for a dozen names, and a search for each costs more than the walk. Each counts only with its
+// type, as stringMember and boolMember count it.
+struct RowFields {
+    const std::string *id = nullptr, *title = nullptr, *kind = nullptr, *parent = nullptr, *row = nullptr,
+                      *key = nullptr, *symbol = nullptr;
+    bool hidden = false, enabled = false, submenu = false, data = false;
+
+    explicit RowFields(const FlatObject& object) {
+        using namespace std::string_view_literals;
+        for (const FlatObject::Member& found : object.members()) {
+            const std::string_view member = found.name;
+            if (!found.isBoolean) {
+                const std::string* text = &found.text;
+                if (member == "id"sv) id = text;
+                else if (member == "title"sv) title = text;
+                else if (member == "parent"sv) parent = text;
+                else if (member == "kind"sv) kind = text;
+                else if (member == "key"sv) key = text;
+                else if (member == "symbol"sv) symbol = text;
+                else if (member == "row"sv) row = text;
+            } else if (member == "enabled"sv) {
+                enabled = found.flag;
+            } else if (member == "submenu"sv) {
+                submenu = found.flag;
+            } else if (member == "hidden"sv) {
+                hidden = found.flag;
+            } else if (member == "data"sv) {
+                data = found.flag;
+            }
+        }
+    }
+    bool isKind(std::string_view named) const { return kind && *kind == named; }
+    // A row that would open a submenu, unless it is cut for depth.
+    bool opensASubmenu() const { return submenu && !hidden && !isKind("separator"); }
+};
+
 MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path menuFile,
                      std::shared_ptr<platform::Menu> menu, MenuCallbacks callbacks)
     : identity_(std::move(identity)),
@@ -96,8 +131,18 @@ MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path me
     if (!callbacks_.localized) callbacks_.localized = [](const std::string& key) { return key; };
 }
 
-void MenuOwner::draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
-                     std::optional<Json> publication) {
+void MenuOwner::draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+                     std::optional<std::string> publication) {
+    FlatObjects flat;  // a row that is not an object is a row without members
+    if (rows.is_array()) {
+        flat.reserve(rows.size());
+        for (const Json& row : rows) flat.emplace_back(row);
+    }
+    draw(std::move(flat), std::move(footer), reportsSubmenus, std::move(publication));
+}
+
+void MenuOwner::draw(FlatObjects rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+                     std::optional<std::string> publication) {
     platform::Desktop& desktop = platform::desktop();
     if (!drawnOnce_) {
         drawnOnce_ = true;
@@ -108,11 +153,11 @@ void MenuOwner::draw(Json rows, std::optional<MenuFooter> footer, bool reportsSu
             item_->setMenu(menu_.get());
         }
     }
-    rows_ = rows.is_array() ? std::move(rows) : Json::array();
+    rows_ = std::move(rows);
     reportsSubmenus_ = reportsSubmenus;
     publication_ = std::move(publication);
 
-    const Json* header = firstHeader(rows_);
+    const FlatObject* header = firstHeader(rows_);
     const std::string label = header ? textOr(*header, "title", identity_) : identity_;
     if (item_) drawTheButton(header, label);
 
@@ -127,7 +172,7 @@ void MenuOwner::draw(Json rows, std::optional<MenuFooter> footer, bool reportsSu
 }
 
 // The button's image and title are only ever set, never cleared.
-void MenuOwner::drawTheButton(const Json* header, const std::string& label) {
+void MenuOwner::drawTheButton(const FlatObject* header, const std::string& label) {
     auto image = platform::systemSymbol(statusSymbolOf(rows_), label);
     if (image && header) {
         if (auto pointSize = numberMember(*header, "pointSize")) {
@@ -150,7 +195,7 @@ void MenuOwner::drawTheButton(const Json* header, const std::string& label) {
     item_->setVisible(!(header && isTrue(*header, "hidden")));
 }
 
-void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::optional<std::string>& branch) {
+void MenuOwner::replaceItems(platform::Menu& menu, const FlatObjects& rows, const std::optional<std::string>& branch) {
     if (FileSubmenu* file = asFileSubmenu(&menu)) {
         for (const auto& item : file->hostItems) file->removeItem(*item);
         file->hostItems.clear();
@@ -160,35 +205,42 @@ void MenuOwner::replaceItems(platform::Menu& menu, const Json& rows, const std::
     std::map<std::string, platform::Menu*> menus;
     std::set<std::string> cut;  // submenu rows past the depth limit: the rows below them go too
     if (branch) menus[*branch] = &menu;
-    for (const Json& row : rows) {
-        const std::string id = textOr(row, "id", "");
-        const std::string* parent = stringMember(row, "parent");
+    for (const FlatObject& row : rows) {
+        const RowFields fields(row);
+        const std::string id = fields.id ? *fields.id : std::string();
+        const std::string* parent = fields.parent;
         const bool belowACut = parent && cut.contains(*parent);
         platform::Menu* target = nullptr;  // a cut row's id is never in `menus`
         if (parent && menus.contains(*parent)) target = menus[*parent];
         else if (!branch && !belowACut) target = &menu;
         // A branch update's rows must name their parent; rows without a target are skipped.
-        platform::Menu* submenu = target ? appendRow(row, id, *target, false, std::nullopt) : nullptr;
+        platform::Menu* submenu = target ? appendRow(row, fields, id, *target, false, std::nullopt) : nullptr;
         if (submenu) {
             menus[id] = submenu;
             cut.erase(id);
-        } else if (opensASubmenu(row) && (target || belowACut)) {
+        } else if (fields.opensASubmenu() && (target || belowACut)) {
             menus.erase(id);
             cut.insert(id);
         }
     }
 }
 
-platform::Menu* MenuOwner::appendRow(const Json& row, const std::string& id, platform::Menu& menu, bool fromFile,
+platform::Menu* MenuOwner::appendRow(const FlatObject& row, const std::string& id, platform::Menu& menu, bool fromFile,
                                      const std::optional<FileMenuSource>& fileSource) {
-    if (isTrue(row, "hidden")) return nullptr;
-    if (isKind(row, "separator")) {
+    return appendRow(row, RowFields(row), id, menu, fromFile, fileSource);
+}
+
+platform::Menu* MenuOwner::appendRow(const FlatObject& row, const RowFields& fields, const std::string& id,
+                                     platform::Menu& menu, bool fromFile,
+                                     const std::optional<FileMenuSource>& fileSource) {
+    if (fields.hidden) return nullptr;
+    if (fields.isKind("separator")) {
         addRowItem(platform::MenuItem::separator(), menu, fromFile);
         return nullptr;
     }
-    const std::string title = textOr(row, "title", "");
-    const bool enabled = isTrue(row, "enabled");
-    const bool hasSubmenu = isTrue(row, "submenu");
+    const std::string title = fields.title ? *fields.title : std::string();
+    const bool enabled = fields.enabled;
+    const bool hasSubmenu = fields.submenu;
 
     auto item = std::make_shared<platform::MenuItem>(title);
     if (enabled && !hasSubmenu) {
@@ -196,13 +248,13 @@ platform::Menu* MenuOwner::appendRow(const Json& row, const std::string& id, pla
             fromFile ? pickedFromFile(picked) : this->picked(picked);
         });
     }
-    item->setIdentifier(isTrue(row, "data") ? id : textOr(row, "row", id));
+    item->setIdentifier(fields.data || !fields.row ? id : *fields.row);
     item->setRepresentedObject(id);
     item->setEnabled(enabled);
-    if (const std::string* key = stringMember(row, "key")) {
-        if (auto parsed = menuKeyOf(*key)) item->setKeyEquivalent(parsed->equivalent, parsed->mask);
+    if (fields.key) {
+        if (auto parsed = menuKeyOf(*fields.key)) item->setKeyEquivalent(parsed->equivalent, parsed->mask);
     }
-    if (const std::string* symbol = stringMember(row, "symbol")) item->setImage(rowImageOf(*symbol, title));
+    if (fields.symbol) item->setImage(rowImageOf(*fields.symbol, title));
     addRowItem(item, menu, fromFile);
     // Submenus nest no deeper than a menu file's may, whether the rows came from the shell or
     // from a file: the chain is cut here, so nothing that walks the tree recurses without bound.
@@ -217,7 +269,7 @@ platform::Menu* MenuOwner::appendRow(const Json& row, const std::string& id, pla
     return submenu.get();
 }
 
-std::shared_ptr<platform::Menu> MenuOwner::submenuFor(const Json& row, const std::string& id, const std::string& title,
+std::shared_ptr<platform::Menu> MenuOwner::submenuFor(const FlatObject& row, const std::string& id, const std::string& title,
                                                       platform::Menu& target, bool fromFile,
                                                       const std::optional<FileMenuSource>& fileSource) {
     const std::string* file = stringMember(row, "submenuFile");
@@ -244,13 +296,15 @@ void MenuOwner::addRowItem(std::shared_ptr<platform::MenuItem> item, platform::M
     menu.addItem(std::move(item));
 }
 
-bool MenuOwner::drawBranch(const std::string& branch, const Json& rows) {
+bool MenuOwner::drawBranch(const std::string& branch, const Json& jsonRows) {
     if (!reportsSubmenus_) return false;
     platform::Menu* target = submenu(branch, *menu_);
     if (!target) return false;
+    FlatObjects rows;
+    for (const Json& row : jsonRows) rows.emplace_back(row);
     std::set<std::string> dropping{branch};
-    Json kept = Json::array();
-    for (const Json& row : rows_) {
+    FlatObjects kept;
+    for (const FlatObject& row : rows_) {
         const std::string* parent = stringMember(row, "parent");
         if (!parent || !dropping.contains(*parent)) {
             kept.push_back(row);
@@ -259,7 +313,7 @@ bool MenuOwner::drawBranch(const std::string& branch, const Json& rows) {
         const std::string* id = stringMember(row, "id");
         if (isTrue(row, "submenu") && id) dropping.insert(*id);
     }
-    for (const Json& row : rows) kept.push_back(row);
+    for (const FlatObject& row : rows) kept.push_back(row);
     rows_ = std::move(kept);
     replaceItems(*target, rows, branch);
     return true;
@@ -277,12 +331,22 @@ platform::Menu* MenuOwner::submenu(const std::string& branch, platform::Menu& in
     return nullptr;
 }
 
-bool MenuOwner::publish() const {
+bool MenuOwner::publish() {
     if (!publication_) return false;
-    auto bytes = sortedJson(*publication_);
-    if (!bytes) return false;
     std::string why;
-    return platform::writeFileAtomically(menuFile_, *bytes, &why);
+    publishedFile_.reset();
+    if (!platform::writeFileAtomically(menuFile_, *publication_, &why, &publishedFile_)) return false;
+    if (publishedFile_) published_ = *publication_;
+    return true;
+}
+
+// A shell that redraws with every change of state republishes the same menu again and again;
+// the file is left alone then, unless something else replaced, changed or removed it.
+bool MenuOwner::publishWhenChanged() {
+    if (publication_ && publishedFile_ && published_ == *publication_ && platform::stampOf(menuFile_) == publishedFile_) {
+        return true;
+    }
+    return publish();
 }
 
 bool MenuOwner::popUpAtTheCursor(const std::function<void(platform::Point)>& willOpen) {
@@ -321,7 +385,7 @@ void MenuOwner::appendDrawn(const platform::Menu& menu, std::string& out) const 
 }
 
 std::optional<std::string> MenuOwner::titleOf(const std::string& id) const {
-    for (const Json& row : rows_) {
+    for (const FlatObject& row : rows_) {
         const std::string* rowId = stringMember(row, "id");
         if (!rowId || *rowId != id || isKind(row, "separator")) continue;
         const std::string* title = stringMember(row, "title");
@@ -342,11 +406,14 @@ void MenuOwner::appendFileRows(const std::vector<FileMenuRow>& rows, platform::M
         if (row.checked.value_or(false) && !selectionMark.empty() && !title.ends_with(selectionMark)) {
             title += selectionMark;
         }
-        Json object = {{"title", title}, {"enabled", row.enabled.value_or(true)}, {"submenu", row.submenu.has_value()}};
-        if (row.key) object["key"] = *row.key;
-        if (row.row) object["row"] = *row.row;
-        if (row.data) object["data"] = *row.data;
-        if (row.symbol) object["symbol"] = *row.symbol;
+        FlatObject object;
+        object.setString("title", title);
+        object.setBoolean("enabled", row.enabled.value_or(true));
+        object.setBoolean("submenu", row.submenu.has_value());
+        if (row.key) object.setString("key", *row.key);
+        if (row.row) object.setString("row", *row.row);
+        if (row.data) object.setBoolean("data", *row.data);
+        if (row.symbol) object.setString("symbol", *row.symbol);
         std::optional<FileMenuSource> source;
         const FileSubmenu* file = asFileSubmenu(&menu);
         if (auto key = row.branchKey(); key && file) source = file->source.extended(*key);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "menu-bar-app-menu/file-submenu.h"
+#include "platform/files.h"
 #include "platform/menu.h"
 #include "platform/status-item.h"
 #include "support/json.h"
@@ -17,6 +18,7 @@
 namespace host {
 
 class MenuOwner;
+struct RowFields;
 
 // The host's own rows after the shell's: appended on a draw, refreshed before each opening.
 struct MenuFooter {
@@ -40,15 +42,24 @@ public:
     MenuOwner(const MenuOwner&) = delete;
     MenuOwner& operator=(const MenuOwner&) = delete;
 
-    void draw(Json rows, std::optional<MenuFooter> footer, bool reportsSubmenus, std::optional<Json> publication);
-    void replaceItems(platform::Menu& menu, const Json& rows, const std::optional<std::string>& branch);
+    // `publication`: the bytes publish() writes to the menu file, as the shell's message gave them.
+    void draw(FlatObjects rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+              std::optional<std::string> publication);
+    // The same from a tree of rows: an array (anything else counts as none), an element that is
+    // not an object counting as a row without members.
+    void draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
+              std::optional<std::string> publication);
+    void replaceItems(platform::Menu& menu, const FlatObjects& rows, const std::optional<std::string>& branch);
     // Appends the row's item; the submenu it made, if any.
-    platform::Menu* appendRow(const Json& row, const std::string& id, platform::Menu& menu, bool fromFile,
+    platform::Menu* appendRow(const FlatObject& row, const std::string& id, platform::Menu& menu, bool fromFile,
                               const std::optional<FileMenuSource>& fileSource);
     void addRowItem(std::shared_ptr<platform::MenuItem> item, platform::Menu& menu, bool fromFile);
     bool drawBranch(const std::string& branch, const Json& rows);
     platform::Menu* submenu(const std::string& branch, platform::Menu& in) const;
-    bool publish() const;
+    // Writes the publication to the menu file; false without one or when it cannot be written.
+    bool publish();
+    // publish(), unless the menu file is still the one the last publish wrote, with these bytes.
+    bool publishWhenChanged();
     // Pops the menu up at the mouse once drawn, telling `willOpen` where; false before.
     bool popUpAtTheCursor(const std::function<void(platform::Point)>& willOpen);
 
@@ -76,12 +87,14 @@ public:
     const platform::StatusItem* statusItem() const { return item_; }
     bool hosted() const { return hosted_; }
     platform::Menu& menu() { return *menu_; }
-    const Json& rows() const { return rows_; }
+    const FlatObjects& rows() const { return rows_; }
     bool reportsSubmenus() const { return reportsSubmenus_; }
 
 private:
-    void drawTheButton(const Json* header, const std::string& label);
-    std::shared_ptr<platform::Menu> submenuFor(const Json& row, const std::string& id, const std::string& title,
+    void drawTheButton(const FlatObject* header, const std::string& label);
+    platform::Menu* appendRow(const FlatObject& row, const RowFields& fields, const std::string& id, platform::Menu& menu,
+                              bool fromFile, const std::optional<FileMenuSource>& fileSource);
+    std::shared_ptr<platform::Menu> submenuFor(const FlatObject& row, const std::string& id, const std::string& title,
                                                platform::Menu& target, bool fromFile,
                                                const std::optional<FileMenuSource>& fileSource);
     void reread(FileSubmenu& submenu);
@@ -92,8 +105,11 @@ private:
     MenuCallbacks callbacks_;
     std::shared_ptr<platform::Menu> menu_;
     platform::StatusItem* item_ = nullptr;
-    Json rows_ = Json::array();
-    std::optional<Json> publication_;
+    FlatObjects rows_;
+    std::optional<std::string> publication_;
+    // What the last publish wrote, and the file it made.
+    std::string published_;
+    std::optional<platform::FileStamp> publishedFile_;
     bool reportsSubmenus_ = false;
     std::function<void(platform::Menu&, MenuOwner&)> refreshFooter_;
     bool drawnOnce_ = false;

@@ -1,5 +1,7 @@
 #include "support/json.h"
 
+#include "support/json-fast-reading.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -113,7 +115,7 @@ namespace {
 // replacing an earlier one) and counts the depth of all of them, kept or not.
 class ObjectKeeping final : public Json::json_sax_t {
 public:
-    explicit ObjectKeeping(bool (*keeps)(std::string_view)) : keeps_(keeps) {}
+    ObjectKeeping(bool (*keeps)(std::string_view), const MembersSetAside* aside) : keeps_(keeps), aside_(aside) {}
     Json object;
 
     bool null() override { return scalar(nullptr); }
@@ -131,7 +133,7 @@ public:
         if (skipped_ > 0) return true;
         Json& member = (*building_.back())[name];
         member = nullptr;
-        skipNext_ = building_.size() == 1 && !keeps_(name);
+        skipNext_ = building_.size() == 1 && !keeps_(name) && !setAside(name);
         member_ = &member;
         return true;
     }
@@ -169,7 +171,12 @@ private:
         return &parent.back();
     }
 
+    bool setAside(const std::string& name) const {
+        return aside_ && ((aside_->writtenName && name == aside_->writtenName) || (aside_->flatName && name == aside_->flatName));
+    }
+
     bool (*keeps_)(std::string_view);
+    const MembersSetAside* aside_;
     std::vector<Json*> building_;
     Json* member_ = nullptr;
     std::size_t depth_ = 0, skipped_ = 0;
@@ -178,10 +185,91 @@ private:
 
 }  // namespace
 
-std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name)) {
-    ObjectKeeping builder(keeps);
+std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name), MembersSetAside* aside) {
+    if (text.size() >= FAST_READING_FROM) {
+        Json object;
+        switch (readObjectKeeping(text, keeps, aside, object)) {
+        case FastReading::read: return object;
+        case FastReading::notAnObject: return std::nullopt;
+        case FastReading::refused: break;
+        }
+    }
+    ObjectKeeping builder(keeps, aside);
     if (!Json::sax_parse(text.begin(), text.end(), &builder) || !builder.object.is_object()) return std::nullopt;
+    if (!aside) return std::move(builder.object);
+    if (aside->writtenName) {
+        if (auto found = builder.object.find(aside->writtenName); found != builder.object.end()) {
+            aside->written = WrittenMember{sortedJson(*found), isArrayOfObjects(*found)};
+            *found = nullptr;
+        }
+    }
+    if (aside->flatName) {
+        if (auto found = builder.object.find(aside->flatName); found != builder.object.end()) {
+            aside->flat = flatObjectsOf(*found);
+            *found = nullptr;
+        }
+    }
     return std::move(builder.object);
+}
+
+FlatObject::FlatObject(const Json& object) {
+    if (!object.is_object()) return;
+    members_.reserve(object.size());
+    bool other = false;
+    for (const auto& [name, value] : object.items()) {
+        if (value.is_string()) members_.push_back({name, value.get_ref<const std::string&>(), false, false});
+        else if (value.is_boolean()) members_.push_back({name, {}, true, value.get<bool>()});
+        else other = other || !value.is_null();
+    }
+    if (other) setWhole(object);
+}
+
+void FlatObject::remove(std::string_view name) {
+    std::erase_if(members_, [name](const Member& member) { return member.name == name; });
+}
+
+void FlatObject::setString(std::string_view name, std::string_view text) {
+    remove(name);
+    members_.push_back({std::string(name), std::string(text), false, false});
+}
+
+void FlatObject::setBoolean(std::string_view name, bool value) {
+    remove(name);
+    members_.push_back({std::string(name), {}, true, value});
+}
+
+const std::string* FlatObject::string(std::string_view name) const {
+    for (const Member& member : members_) {
+        if (member.name == name) return member.isBoolean ? nullptr : &member.text;
+    }
+    return nullptr;
+}
+
+std::optional<bool> FlatObject::boolean(std::string_view name) const {
+    for (const Member& member : members_) {
+        if (member.name == name) return member.isBoolean ? std::optional<bool>(member.flag) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<FlatObjects> flatObjectsOf(const Json& array) {
+    if (!isArrayOfObjects(array)) return std::nullopt;
+    FlatObjects objects;
+    objects.reserve(array.size());
+    for (const Json& object : array) objects.emplace_back(object);
+    return objects;
+}
+
+const std::string* stringMember(const FlatObject& object, const char* key) { return object.string(key); }
+
+std::optional<bool> boolMember(const FlatObject& object, const char* key) { return object.boolean(key); }
+
+std::optional<double> numberMember(const FlatObject& object, const char* key) {
+    return object.whole() ? numberMember(*object.whole(), key) : std::nullopt;
+}
+
+const Json* arrayMember(const FlatObject& object, const char* key) {
+    return object.whole() ? arrayMember(*object.whole(), key) : nullptr;
 }
 
 // Most text needs no escape: it is copied as it stands.
@@ -194,21 +282,23 @@ std::string& appendQuoted(std::string& out, std::string_view text) {
     return out;
 }
 
+// Members are found by a view of the name: the name as a C string would be measured again at
+// every comparison of the search.
 const std::string* stringMember(const Json& object, const char* key) {
     if (!object.is_object()) return nullptr;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     return found != object.end() && found->is_string() ? found->get_ptr<const std::string*>() : nullptr;
 }
 
 const Json* objectMember(const Json& object, const char* key) {
     if (!object.is_object()) return nullptr;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     return found != object.end() && found->is_object() ? &*found : nullptr;
 }
 
 const Json* arrayMember(const Json& object, const char* key) {
     if (!object.is_object()) return nullptr;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     return found != object.end() && found->is_array() ? &*found : nullptr;
 }
 
@@ -217,7 +307,7 @@ namespace {
 template <typename Integer>
 std::optional<Integer> integerMember(const Json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     if (found == object.end()) return std::nullopt;
     if (found->is_number_unsigned()) {
         auto value = found->get<std::uint64_t>();
@@ -241,14 +331,14 @@ std::optional<std::uint32_t> uint32Member(const Json& object, const char* key) {
 
 std::optional<double> numberMember(const Json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     if (found == object.end() || !found->is_number()) return std::nullopt;
     return found->get<double>();
 }
 
 std::optional<bool> boolMember(const Json& object, const char* key) {
     if (!object.is_object()) return std::nullopt;
-    auto found = object.find(key);
+    auto found = object.find(std::string_view(key));
     if (found == object.end() || !found->is_boolean()) return std::nullopt;
     return found->get<bool>();
 }

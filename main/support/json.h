@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -36,11 +38,70 @@ bool nestedDeeperThan(std::string_view text, std::size_t limit = JSON_NESTING_LI
 // input stays cheap.
 std::optional<Json> parsedJson(std::string_view text, std::string* why = nullptr);
 
+// A member that is only ever written out, kept as the text sortedJson gives for it (none when
+// it cannot be written) instead of as a tree of values.
+struct WrittenMember {
+    std::optional<std::string> sorted;
+    bool isArrayOfObjects = false;
+};
+
+// One object read flat, for a reader of a few of its members many times over (a menu's rows):
+// its string and boolean members, each found as stringMember and boolMember find it, and the
+// object whole only when it has members of other types (numbers, arrays, objects), which
+// numberMember and arrayMember then find there. A null member is no member.
+class FlatObject {
+public:
+    FlatObject() = default;
+    explicit FlatObject(const Json& object);
+    // Replaces a member of that name: a later duplicate wins, as in the parser's tree.
+    void setString(std::string_view name, std::string_view text);
+    void setBoolean(std::string_view name, bool value);
+    void remove(std::string_view name);
+    void reserve(std::size_t members) { members_.reserve(members); }
+
+    const std::string* string(std::string_view name) const;
+    std::optional<bool> boolean(std::string_view name) const;
+    const Json* whole() const { return whole_.get(); }
+    void setWhole(Json object) { whole_ = std::make_shared<const Json>(std::move(object)); }
+
+    struct Member {
+        std::string name, text;  // text: a string member's
+        bool isBoolean = false, flag = false;
+    };
+    const std::vector<Member>& members() const { return members_; }
+
+private:
+    std::vector<Member> members_;
+    std::shared_ptr<const Json> whole_;  // shared: rows are copied when a branch is redrawn
+};
+using FlatObjects = std::vector<FlatObject>;
+
+// Each object of the array read flat; none when it is not an array of objects.
+std::optional<FlatObjects> flatObjectsOf(const Json& array);
+
+const std::string* stringMember(const FlatObject& object, const char* key);
+std::optional<bool> boolMember(const FlatObject& object, const char* key);
+std::optional<double> numberMember(const FlatObject& object, const char* key);
+const Json* arrayMember(const FlatObject& object, const char* key);
+
+// Members objectKeeping hands back in another form than a value; each is null in the object.
+struct MembersSetAside {
+    // Written out (see WrittenMember).
+    const char* writtenName = nullptr;
+    std::optional<WrittenMember> written;
+    // An array of objects read flat; none when the member is anything else.
+    const char* flatName = nullptr;
+    std::optional<FlatObjects> flat;
+};
+
 // One JSON object with only the members whose names `keeps` accepts parsed: every other member
 // is there with a null value, so the object's size and names are the whole one's. None when
 // the text is not one JSON object or nests deeper than JSON_NESTING_LIMIT; no deeper value is
-// built. One pass, and no exception thrown on the way.
-std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name));
+// built. The members `aside` names, when there are, are null in the object too and handed back
+// there (a later duplicate replacing an earlier one). No exception is thrown on the way; a long
+// text is read by RapidJSON, which agrees with nlohmann-json's reading and is several times faster.
+std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name),
+                                  MembersSetAside* aside = nullptr);
 
 // `text` as a JSON string, quotes included, appended to `out` exactly as the serialiser writes it
 // (text that is not UTF-8 replaced).

@@ -25,8 +25,27 @@ std::string shellScript(const fs::path& root, const std::string& reader) {
         R"([{"kind":"header","title":"Run %s"},{"id":"hello","title":"Say hello","enabled":true,"key":"⌘H"},)"
         R"({"id":"more","title":"More","submenu":true,"enabled":true},{"id":"deep","title":"Deep %s","parent":"more","enabled":true},)"
         R"({"id":"line","kind":"separator"},{"id":"off","title":"Off","enabled":false,"symbol":"star"}])";
+    // Long enough for the long lines' reader, with what its writing of the publication must get
+    // right: order of keys, duplicates, escapes, unicode, numbers, nesting, rows of every kind.
+    const std::string trickyRows =
+        R"([{"id":"uni","title":"Caf\u00e9 \u2318 日本語 😀","enabled":true,"key":"⌘⇧U","symbol":"star.fill"},)"
+        R"({"id":"esc","title":"quote \" back \\ slash \/ tab\t nl\n ctl\u0001","enabled":true},)"
+        R"({"id":"sub2","title":"Sub two","submenu":true,"enabled":true},{"id":"sub2a","title":"Inner A","parent":"sub2","enabled":true},)"
+        R"({"id":"sub3","title":"Sub three","parent":"sub2","submenu":true,"enabled":true},)"
+        R"({"id":"sub3a","title":"Innermost","parent":"sub3","enabled":false},{"id":"sep2","kind":"separator","title":"ignored"},)"
+        R"({"id":"hidden","title":"Hidden","hidden":true,"enabled":true},{"id":"dis","title":"Disabled","enabled":false,"symbol":"trash"},)"
+        R"({"id":"data","title":"Data row","data":true,"row":"r-1","enabled":true},{"id":"rowid","title":"Row id","row":"r-2","enabled":true},)"
+        R"({"id":"dup","title":"First","title":"Second","enabled":true},{"id":"num","title":"Numbers","enabled":1,"submenu":0},)"
+        R"({"id":7,"title":"Numeric id","enabled":true},{"title":"No id","enabled":true},)"
+        R"({"enabled":true,"title":"A row whose members come in no order at all","id":"unordered","parent":"sub2"}])";
+    const std::string trickyPublication =
+        R"([{"zeta":1,"alpha":2.0,"mid":[1.5,-0.0,1e300,12345678901234567890,-7,0.1],"b":true,"n":null,)"
+        R"("title":"Caf\u00e9 \u2318 😀 \"q\" \\ \/ \t\u0001\u001f"},{"id":"a","id":"b","":"empty key","\u00c9":1,"E":2},)"
+        R"({"nested":{"z":{"y":{"x":[{},[],{"b":[2.50,3e2]}]}}},"rows":)" + trickyRows + "}]";
     const std::string lines[] = {
         R"({"menu":)" + rows + R"(,"submenuUpdates":true,"publication":)" + rows + "}",
+        R"({"menu":)" + rows.substr(0, rows.size() - 1) + "," + trickyRows.substr(1) +
+            R"(,"submenuUpdates":true,"publication":)" + trickyPublication + "}",
         "plain text from run %s",
         R"({"event":"tick","n":%s})",
         R"({"url":"demo://reply/%s"})",

@@ -27,6 +27,16 @@ std::string text(const std::string& value) { return value; }
 std::string text(bool value) { return std::to_string(value); }
 std::string text(std::int32_t value) { return std::to_string(value); }
 std::string text(const Badge& badge) { return std::to_string(badge.pid) + " " + badge.text; }
+// Rows read flat, written as the tree they stand for.
+std::string text(const FlatObjects& rows) {
+    Json array = Json::array();
+    for (const FlatObject& row : rows) {
+        Json object = row.whole() ? *row.whole() : Json::object();
+        for (const auto& member : row.members()) object[member.name] = member.isBoolean ? Json(member.flag) : Json(member.text);
+        array.push_back(std::move(object));
+    }
+    return array.dump();
+}
 std::string text(const std::set<std::string>& names) {
     std::string all;
     for (const auto& name : names) all += name + ",";

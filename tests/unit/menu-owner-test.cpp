@@ -5,6 +5,7 @@
 #include "bundle-fixture.h"
 #include "menu-bar-app-menu/menu-owner.h"
 #include "platform/desktop.h"
+#include "support/json-fast-reading.h"
 
 using namespace host;
 using platform::Menu;
@@ -191,6 +192,46 @@ TEST_F(MenuOwnerTest, TitlesAreLookedUpInTheDrawnRows) {
     EXPECT_EQ(owner->titleOf("missing"), std::nullopt);
 }
 
+// What a drawn owner shows: its snapshot, its button and the titles it checks picks against.
+Json shownBy(MenuOwner& shown) {
+    const platform::StatusItem& item = *shown.statusItem();
+    Json button = {{"title", item.title()}, {"toolTip", item.toolTip()}, {"label", item.accessibilityLabel()},
+                   {"visible", item.visible()}};
+    if (const auto& image = item.image()) {
+        button["symbol"] = image->symbol;
+        button["pointSize"] = image->pointSize ? Json(*image->pointSize) : Json();
+        button["weight"] = image->weight ? Json(*image->weight) : Json();
+        button["badge"] = image->badge ? Json(image->badge->symbol) : Json();
+    }
+    Json titles = Json::object();
+    for (const char* id : {"a", "b", "dup", "num", "sub", "in", "recent", "sep"}) {
+        titles[id] = shown.titleOf(id) ? Json(*shown.titleOf(id)) : Json();
+    }
+    return {{"drawn", shown.drawnRows()}, {"button", button}, {"titles", titles}};
+}
+
+// The shell's rows come read flat from a long message; drawn, they show what the tree of the
+// same text shows, whatever the members' types, duplicates and order.
+TEST_F(MenuOwnerTest, RowsReadFlatFromALongMessageShowWhatTheirTreeShows) {
+    const std::string rows = R"([{"kind":"header","title":"Head","title":"Header","pointSize":13.5,"weight":0.3,"badge":"circle.fill",)"
+        R"("tooltip":"Tip","symbol":"star"},{"id":"a","title":"A ⌘","enabled":true,"key":"⌘A","symbol":"bolt"},)"
+        R"({"id":"b","title":5,"enabled":"yes","hidden":false,"data":true,"row":"r"},{"id":"dup","title":"x","title":"Dup","row":7},)"
+        R"({"id":"num","title":"N","enabled":1,"submenu":1,"parent":3},{"id":"sep","kind":"separator","title":"S"},)"
+        R"({"id":"sub","title":"Sub","submenu":true,"enabled":true},{"id":"in","title":"In","parent":"sub","enabled":true},)"
+        R"({"id":"recent","title":"Recent","submenu":true,"submenuFile":"/nonexistent/recent.json",)"
+        R"("submenuFallback":[{"kind":"info","title":"None yet"},{"kind":"separator"}],"submenuFileBranch":["x"]},)"
+        R"({"id":"gone","title":"Gone","hidden":true,"parent":"sub"},{"title":null,"id":"untitled"}])";
+    draw(*parsedJson(rows));
+    const Json fromTheTree = shownBy(*owner);
+
+    MembersSetAside aside{nullptr, std::nullopt, "menu", std::nullopt};
+    const std::string message = R"({"menu":)" + rows + "}" + std::string(FAST_READING_FROM, ' ');
+    ASSERT_TRUE(objectKeeping(message, [](std::string_view) { return false; }, &aside) && aside.flat);
+    MenuOwner flat("app.example.demo", false, folder.path() / "flat.json", nullptr, MenuCallbacks{});
+    flat.draw(std::move(*aside.flat), std::nullopt, false, std::nullopt);
+    EXPECT_EQ(shownBy(flat), fromTheTree);
+}
+
 TEST_F(MenuOwnerTest, BranchUpdatesReplaceOneSubmenuAndItsStoredRows) {
     const Json rows = Json::parse(R"([
         {"id": "s", "title": "S", "submenu": true},
@@ -210,7 +251,7 @@ TEST_F(MenuOwnerTest, BranchUpdatesReplaceOneSubmenuAndItsStoredRows) {
     ASSERT_EQ(s->items().size(), 1u);
     EXPECT_EQ(s->items()[0]->title(), "New");
     std::vector<std::string> ids;
-    for (const Json& row : owner->rows()) ids.push_back(row.value("id", ""));
+    for (const FlatObject& row : owner->rows()) ids.push_back(row.string("id") ? *row.string("id") : "");
     EXPECT_EQ(ids, (std::vector<std::string>{"s", "keep", "new", "orphan"}));
     EXPECT_EQ(root().items().size(), 2u) << "a row without parent is dropped from a branch update";
 }

@@ -115,7 +115,7 @@ void drawTheChildsMenu(FlatObjects rows, bool reportsSubmenus, std::optional<std
     }
     std::optional<MenuFooter> footer = footerFor(dockTitleOf(rows), firstDraw);
     owner->draw(std::move(rows), std::move(footer), reportsSubmenus, std::move(publication));
-    recordTheDraw(settings.hosted && owner->publishWhenChanged());
+    recordTheDraw(settings.hosted && owner->publish());
 }
 
 void drawTheChildsBranch(const std::string& branch, const Json& rows) { owner->drawBranch(branch, rows); }

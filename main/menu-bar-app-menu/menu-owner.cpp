@@ -6,6 +6,7 @@
 #include "menu-bar-app-menu/menu-keys.h"
 #include "menu-bar-app-menu/symbol-images.h"
 #include "platform/desktop.h"
+#include "platform/files.h"
 
 namespace host {
 namespace {
@@ -331,22 +332,10 @@ platform::Menu* MenuOwner::submenu(const std::string& branch, platform::Menu& in
     return nullptr;
 }
 
-bool MenuOwner::publish() {
+bool MenuOwner::publish() const {
     if (!publication_) return false;
     std::string why;
-    publishedFile_.reset();
-    if (!platform::writeFileAtomically(menuFile_, *publication_, &why, &publishedFile_)) return false;
-    if (publishedFile_) published_ = *publication_;
-    return true;
-}
-
-// A shell that redraws with every change of state republishes the same menu again and again;
-// the file is left alone then, unless something else replaced, changed or removed it.
-bool MenuOwner::publishWhenChanged() {
-    if (publication_ && publishedFile_ && published_ == *publication_ && platform::stampOf(menuFile_) == publishedFile_) {
-        return true;
-    }
-    return publish();
+    return platform::writeFileAtomically(menuFile_, *publication_, &why);
 }
 
 bool MenuOwner::popUpAtTheCursor(const std::function<void(platform::Point)>& willOpen) {

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "menu-bar-app-menu/file-submenu.h"
-#include "platform/files.h"
 #include "platform/menu.h"
 #include "platform/status-item.h"
 #include "support/json.h"
@@ -57,9 +56,7 @@ public:
     bool drawBranch(const std::string& branch, const Json& rows);
     platform::Menu* submenu(const std::string& branch, platform::Menu& in) const;
     // Writes the publication to the menu file; false without one or when it cannot be written.
-    bool publish();
-    // publish(), unless the menu file is still the one the last publish wrote, with these bytes.
-    bool publishWhenChanged();
+    bool publish() const;
     // Pops the menu up at the mouse once drawn, telling `willOpen` where; false before.
     bool popUpAtTheCursor(const std::function<void(platform::Point)>& willOpen);
 
@@ -107,9 +104,6 @@ private:
     platform::StatusItem* item_ = nullptr;
     FlatObjects rows_;
     std::optional<std::string> publication_;
-    // What the last publish wrote, and the file it made.
-    std::string published_;
-    std::optional<platform::FileStamp> publishedFile_;
     bool reportsSubmenus_ = false;
     std::function<void(platform::Menu&, MenuOwner&)> refreshFooter_;
     bool drawnOnce_ = false;

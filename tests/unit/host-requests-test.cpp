@@ -1,8 +1,5 @@
 // The control socket's requests, answered inside one process without a shell: which request a
 // line is, the exact replies, the URL checks and the title check before a row is picked.
-#include <fstream>
-#include <functional>
-
 #include <gtest/gtest.h>
 
 #include "bundle-fixture.h"
@@ -10,7 +7,6 @@
 #include "control-socket/host-requests.h"
 #include "links/url-intake.h"
 #include "menu-bar-app-menu/menu-lifecycle.h"
-#include "platform/files.h"
 #include "running-host.h"
 
 using namespace host;
@@ -98,37 +94,6 @@ TEST_F(HostRequests, ARefreshRewritesThePublicationOnlyOnceTheMenuWasDrawn) {
 
     drawTheChildsMenu(*flatObjectsOf(rows), false, std::nullopt);
     EXPECT_EQ(ask({{"refresh", true}}), Json({{"refreshed", false}})) << "a draw without a publication";
-}
-
-// A redraw with the same publication leaves the file alone, unless it is no longer the one
-// written; a refresh always writes.
-TEST_F(HostRequests, ASameRepublicationRewritesTheFileOnlyWhenItWasChangedSince) {
-    const std::string published = *sortedJson(rows);
-    auto inode = [this] { return fs::exists(menuFile()) ? platform::stampOf(menuFile())->inode : 0; };
-    drawWithThePublication();
-    const auto first = inode();
-    drawWithThePublication();
-    EXPECT_EQ(inode(), first) << "the same bytes again";
-
-    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
-        {"removed", [this] { fs::remove(menuFile()); }},
-        {"replaced", [&] {
-             testing_support::writeText(menuFile().string() + ".new", published);
-             fs::rename(menuFile().string() + ".new", menuFile());
-         }},
-        {"written to in place", [this] { std::ofstream(menuFile(), std::ios::app) << "x"; }},
-        {"other bytes published", [] { drawTheChildsMenu(*flatObjectsOf(rows), false, "[]"); }},
-    };
-    for (const auto& [change, make] : changes) {
-        make();
-        const auto before = inode();
-        drawWithThePublication();
-        EXPECT_EQ(testing_support::readText(menuFile()), published) << change;
-        EXPECT_NE(inode(), before) << change;
-    }
-    const auto drawn = inode();
-    EXPECT_EQ(ask({{"refresh", true}}), Json({{"refreshed", true}}));
-    EXPECT_NE(inode(), drawn) << "a refresh writes even the same bytes";
 }
 
 TEST_F(HostRequests, TheFirstRequestInTheFixedOrderDecides) {

@@ -26,19 +26,7 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
-FileStamp stampFrom(const struct stat& status) {
-    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-            static_cast<std::uint64_t>(status.st_size),
-            static_cast<std::uint64_t>(status.st_mtim.tv_sec) * 1000000000u + static_cast<std::uint64_t>(status.st_mtim.tv_nsec)};
-}
-
 }  // namespace
-
-std::optional<FileStamp> stampOf(const fs::path& file) {
-    struct stat status {};
-    if (stat(file.c_str(), &status) != 0) return std::nullopt;
-    return stampFrom(status);
-}
 
 bool makePrivateFolders(const fs::path& folder) {
     std::error_code ignored;
@@ -49,17 +37,13 @@ bool makePrivateFolders(const fs::path& folder) {
     return true;
 }
 
-bool writeFileAtomically(const fs::path& file, const std::string& bytes, std::string* error,
-                         std::optional<FileStamp>* stamp) {
+bool writeFileAtomically(const fs::path& file, const std::string& bytes, std::string* error) {
     if (!makePrivateFolders(file.parent_path())) return *error = std::strerror(errno), false;
     std::string temporary = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
     int fd = mkstemp(temporary.data());
     if (fd < 0) return *error = std::strerror(errno), false;
     bool written = writeAll(fd, bytes) && fchmod(fd, 0644) == 0;
     int savedErrno = errno;
-    // The modification time is the write's: neither the change of mode nor the rename moves it.
-    struct stat status {};
-    if (stamp) *stamp = written && fstat(fd, &status) == 0 ? std::optional<FileStamp>(stampFrom(status)) : std::nullopt;
     if (close(fd) != 0 && written) written = false, savedErrno = errno;
     if (written && rename(temporary.c_str(), file.c_str()) == 0) return true;
     if (written) savedErrno = errno;

@@ -1,4 +1,4 @@
-// objectKeeping for long texts, read by RapidJSON. RapidJSON refuses what nlohmann-json refuses
+// objectKeeping's reading by RapidJSON. RapidJSON refuses what nlohmann-json refuses
 // and, for what both accept, the values are the same; a text it would read otherwise (one that
 // escapes a surrogate) or cannot read is left to nlohmann-json, so the outcome is always the
 // library's own. Any thread.
@@ -10,9 +10,6 @@
 #include "support/json.h"
 
 namespace host {
-
-// Texts shorter than this are read faster by nlohmann-json than a document's set-up costs.
-inline constexpr std::size_t FAST_READING_FROM = 1024;
 
 enum class FastReading { refused, notAnObject, read };
 

@@ -186,14 +186,17 @@ private:
 }  // namespace
 
 std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name), MembersSetAside* aside) {
-    if (text.size() >= FAST_READING_FROM) {
-        Json object;
-        switch (readObjectKeeping(text, keeps, aside, object)) {
-        case FastReading::read: return object;
-        case FastReading::notAnObject: return std::nullopt;
-        case FastReading::refused: break;
-        }
+    Json object;
+    switch (readObjectKeeping(text, keeps, aside, object)) {
+    case FastReading::read: return object;
+    case FastReading::notAnObject: return std::nullopt;
+    case FastReading::refused: break;
     }
+    return objectKeepingByTheLibrary(text, keeps, aside);
+}
+
+std::optional<Json> objectKeepingByTheLibrary(std::string_view text, bool (*keeps)(std::string_view name),
+                                              MembersSetAside* aside) {
     ObjectKeeping builder(keeps, aside);
     if (!Json::sax_parse(text.begin(), text.end(), &builder) || !builder.object.is_object()) return std::nullopt;
     if (!aside) return std::move(builder.object);

@@ -98,10 +98,14 @@ struct MembersSetAside {
 // is there with a null value, so the object's size and names are the whole one's. None when
 // the text is not one JSON object or nests deeper than JSON_NESTING_LIMIT; no deeper value is
 // built. The members `aside` names, when there are, are null in the object too and handed back
-// there (a later duplicate replacing an earlier one). No exception is thrown on the way; a long
-// text is read by RapidJSON, which agrees with nlohmann-json's reading and is several times faster.
+// there (a later duplicate replacing an earlier one). No exception is thrown on the way. The text
+// is read by RapidJSON, which agrees with nlohmann-json's reading and is several times faster;
+// what RapidJSON would read otherwise or refuses is read by nlohmann-json.
 std::optional<Json> objectKeeping(std::string_view text, bool (*keeps)(std::string_view name),
                                   MembersSetAside* aside = nullptr);
+// The same by nlohmann-json alone: what objectKeeping falls back to, and is checked against.
+std::optional<Json> objectKeepingByTheLibrary(std::string_view text, bool (*keeps)(std::string_view name),
+                                              MembersSetAside* aside = nullptr);
 
 // `text` as a JSON string, quotes included, appended to `out` exactly as the serialiser writes it
 // (text that is not UTF-8 replaced).

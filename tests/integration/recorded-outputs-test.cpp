@@ -25,7 +25,7 @@ std::string shellScript(const fs::path& root, const std::string& reader) {
         R"([{"kind":"header","title":"Run %s"},{"id":"hello","title":"Say hello","enabled":true,"key":"⌘H"},)"
         R"({"id":"more","title":"More","submenu":true,"enabled":true},{"id":"deep","title":"Deep %s","parent":"more","enabled":true},)"
         R"({"id":"line","kind":"separator"},{"id":"off","title":"Off","enabled":false,"symbol":"star"}])";
-    // Long enough for the long lines' reader, with what its writing of the publication must get
+    // A long message, with what the reading's writing of the publication must get
     // right: order of keys, duplicates, escapes, unicode, numbers, nesting, rows of every kind.
     const std::string trickyRows =
         R"([{"id":"uni","title":"Caf\u00e9 \u2318 日本語 😀","enabled":true,"key":"⌘⇧U","symbol":"star.fill"},)"

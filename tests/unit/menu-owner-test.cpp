@@ -5,7 +5,6 @@
 #include "bundle-fixture.h"
 #include "menu-bar-app-menu/menu-owner.h"
 #include "platform/desktop.h"
-#include "support/json-fast-reading.h"
 
 using namespace host;
 using platform::Menu;
@@ -210,9 +209,9 @@ Json shownBy(MenuOwner& shown) {
     return {{"drawn", shown.drawnRows()}, {"button", button}, {"titles", titles}};
 }
 
-// The shell's rows come read flat from a long message; drawn, they show what the tree of the
+// The shell's rows come read flat from its message; drawn, they show what the tree of the
 // same text shows, whatever the members' types, duplicates and order.
-TEST_F(MenuOwnerTest, RowsReadFlatFromALongMessageShowWhatTheirTreeShows) {
+TEST_F(MenuOwnerTest, RowsReadFlatFromAMessageShowWhatTheirTreeShows) {
     const std::string rows = R"([{"kind":"header","title":"Head","title":"Header","pointSize":13.5,"weight":0.3,"badge":"circle.fill",)"
         R"("tooltip":"Tip","symbol":"star"},{"id":"a","title":"A ⌘","enabled":true,"key":"⌘A","symbol":"bolt"},)"
         R"({"id":"b","title":5,"enabled":"yes","hidden":false,"data":true,"row":"r"},{"id":"dup","title":"x","title":"Dup","row":7},)"
@@ -225,7 +224,7 @@ TEST_F(MenuOwnerTest, RowsReadFlatFromALongMessageShowWhatTheirTreeShows) {
     const Json fromTheTree = shownBy(*owner);
 
     MembersSetAside aside{nullptr, std::nullopt, "menu", std::nullopt};
-    const std::string message = R"({"menu":)" + rows + "}" + std::string(FAST_READING_FROM, ' ');
+    const std::string message = R"({"menu":)" + rows + "}";
     ASSERT_TRUE(objectKeeping(message, [](std::string_view) { return false; }, &aside) && aside.flat);
     MenuOwner flat("app.example.demo", false, folder.path() / "flat.json", nullptr, MenuCallbacks{});
     flat.draw(std::move(*aside.flat), std::nullopt, false, std::nullopt);

@@ -1,5 +1,7 @@
 // The shell's output channel: bytes cut into lines at arbitrary reads, each line dispatched, the
-// recognised messages acted on by handlers that look at every value they get.
+// recognised messages acted on by handlers that look at every value they get; and each line read
+// alike by both JSON readers.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,6 +38,19 @@ std::shared_ptr<host::MessageHandlers> lookingHandlers() {
     return handlers;
 }
 
+bool keepsEverything(std::string_view) { return true; }
+
+// RapidJSON's reading must be nlohmann-json's own, member for member and in what it sets aside.
+void readAlikeByBothReaders(std::string_view line) {
+    host::MembersSetAside fast{"publication", std::nullopt, nullptr, std::nullopt};
+    host::MembersSetAside library = fast;
+    const auto first = host::objectKeeping(line, keepsEverything, &fast);
+    const auto second = host::objectKeepingByTheLibrary(line, keepsEverything, &library);
+    const bool sameWritten = fast.written.has_value() == library.written.has_value() &&
+                             (!fast.written || fast.written->sorted == library.written->sorted);
+    if (first != second || !sameWritten) __builtin_trap();
+}
+
 }  // namespace
 
 // The first byte chooses the size of the reads the rest arrives in.
@@ -49,5 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string passed;
     for (std::size_t at = 0; at < bytes.size(); at += piece) output.take(bytes.substr(at, piece), &passed);
     for (auto& action : posted) action();
+    for (std::size_t start = 0, end; start < bytes.size(); start = end + 1) {
+        end = std::min(bytes.find('\n', start), bytes.size());
+        readAlikeByBothReaders(bytes.substr(start, end - start));
+    }
     return 0;
 }

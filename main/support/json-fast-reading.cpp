@@ -9,6 +9,7 @@
 #include <rapidjson/document.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <utility>
@@ -19,6 +20,7 @@ namespace {
 
 using Value = rapidjson::Value;
 
+constexpr std::size_t SCANNED_BLOCK = 16;
 // The copy a thread parses in keeps the room of its longest text, up to this.
 constexpr std::size_t KEPT_COPY_CAPACITY = 256 << 10;
 
@@ -35,6 +37,42 @@ std::string_view textOf(const Value& value) { return {value.GetString(), value.G
 bool escapesASurrogate(std::string_view text) {
     for (std::size_t at = text.find("\\u"); at != std::string_view::npos; at = text.find("\\u", at + 1)) {
         if (at + 2 < text.size() && (text[at + 2] == 'd' || text[at + 2] == 'D')) return true;
+    }
+    return false;
+}
+
+// nlohmann-json refuses a control character written raw in a string; RapidJSON 1.1.0's scanning
+// of sixteen bytes at a time takes one in a long string. Most texts hold no control byte at all,
+// which one quick pass tells.
+bool writesAControlCharacterInAString(std::string_view text) {
+    if (std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) return false;
+    bool inString = false, escaped = false;
+    for (const char character : text) {
+        if (!inString) {
+            inString = character == '"';
+        } else if (escaped) {
+            escaped = false;
+        } else if (character == '\\') {
+            escaped = true;
+        } else if (character == '"') {
+            inString = false;
+        } else if (static_cast<unsigned char>(character) < 0x20) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// RapidJSON 1.1.0 reads a zero with an exponent (0e57, 0.0E-3) through a count of leading zero
+// bits of zero, which is undefined: a text with an exponent after only zeros is left to
+// nlohmann-json. Looked for anywhere, strings too: at worst such a text is read the slower way.
+bool writesAZeroWithAnExponent(std::string_view text) {
+    for (std::size_t at = text.find_first_of("eE"); at != std::string_view::npos; at = text.find_first_of("eE", at + 1)) {
+        std::size_t start = at;
+        while (start > 0 && (std::isdigit(static_cast<unsigned char>(text[start - 1])) || text[start - 1] == '.')) --start;
+        const std::string_view mantissa = text.substr(start, at - start);
+        if (mantissa.find('0') != std::string_view::npos && mantissa.find_first_not_of("0.") == std::string_view::npos)
+            return true;
     }
     return false;
 }
@@ -222,10 +260,13 @@ FastReading readObjectKeeping(std::string_view text, bool (*keeps)(std::string_v
     // A NUL byte, which nlohmann-json never takes, fails the UTF-8 check too; in the copy it
     // would end the text early.
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr) || nestedDeeperThan(text) ||
-        escapesASurrogate(text)) {
+        escapesASurrogate(text) || writesAZeroWithAnExponent(text) || writesAControlCharacterInAString(text)) {
         return FastReading::refused;
     }
     thread_local std::string copy;
+    // RapidJSON scans strings in aligned sixteen-byte blocks, the last of which may reach past
+    // the terminator: the copy holds that block too.
+    copy.reserve(text.size() + SCANNED_BLOCK);
     copy.assign(text);
     rapidjson::Document document;
     document.ParseInsitu<PARSE_FLAGS>(copy.data());

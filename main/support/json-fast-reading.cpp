@@ -67,7 +67,8 @@ bool writesAControlCharacterInAString(std::string_view text) {
 // bits of zero, which is undefined: a text with an exponent after only zeros is left to
 // nlohmann-json. Looked for anywhere, strings too: at worst such a text is read the slower way.
 bool writesAZeroWithAnExponent(std::string_view text) {
-    for (std::size_t at = text.find_first_of("eE"); at != std::string_view::npos; at = text.find_first_of("eE", at + 1)) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        if ((text[at] | 0x20) != 'e') continue;  // 'e' or 'E'
         std::size_t start = at;
         while (start > 0 && (std::isdigit(static_cast<unsigned char>(text[start - 1])) || text[start - 1] == '.')) --start;
         const std::string_view mantissa = text.substr(start, at - start);

@@ -24,6 +24,13 @@ TEST(PublishMenuTool, NormalisesThePublication) {
     auto empty = fixture.run({"--publish-menu-from-stdin"}, R"({"publication": []})");
     EXPECT_EQ(empty.status, 0);
     EXPECT_EQ(empty.out, "[]");
+
+    // Longer than any one read of the input: every piece is taken, in order.
+    Json rows = Json::array();
+    for (int n = 0; n < 4000; ++n) rows.push_back({{"title", "Row " + std::to_string(n)}, {"id", std::to_string(n)}});
+    auto many = fixture.run({"--publish-menu-from-stdin"}, Json({{"publication", rows}}).dump(2));
+    EXPECT_EQ(many.status, 0);
+    EXPECT_EQ(many.out, rows.dump());
 }
 
 TEST(PublishMenuTool, BadInput) {

@@ -132,16 +132,6 @@ MenuOwner::MenuOwner(std::string identity, bool hosted, std::filesystem::path me
     if (!callbacks_.localized) callbacks_.localized = [](const std::string& key) { return key; };
 }
 
-void MenuOwner::draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
-                     std::optional<std::string> publication) {
-    FlatObjects flat;  // a row that is not an object is a row without members
-    if (rows.is_array()) {
-        flat.reserve(rows.size());
-        for (const Json& row : rows) flat.emplace_back(row);
-    }
-    draw(std::move(flat), std::move(footer), reportsSubmenus, std::move(publication));
-}
-
 void MenuOwner::draw(FlatObjects rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
                      std::optional<std::string> publication) {
     platform::Desktop& desktop = platform::desktop();

@@ -44,10 +44,6 @@ public:
     // `publication`: the bytes publish() writes to the menu file, as the shell's message gave them.
     void draw(FlatObjects rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
               std::optional<std::string> publication);
-    // The same from a tree of rows: an array (anything else counts as none), an element that is
-    // not an object counting as a row without members.
-    void draw(const Json& rows, std::optional<MenuFooter> footer, bool reportsSubmenus,
-              std::optional<std::string> publication);
     void replaceItems(platform::Menu& menu, const FlatObjects& rows, const std::optional<std::string>& branch);
     // Appends the row's item; the submenu it made, if any.
     platform::Menu* appendRow(const FlatObject& row, const std::string& id, platform::Menu& menu, bool fromFile,

@@ -29,7 +29,15 @@ protected:
         owner = std::make_unique<MenuOwner>("app.example.demo", false, folder.path() / "menu.json", nullptr, callbacks);
     }
 
-    void draw(const Json& rows, bool reportsSubmenus = false) { owner->draw(rows, std::nullopt, reportsSubmenus, std::nullopt); }
+    // The rows of a tree: each element a row, one that is not an object a row without members.
+    static FlatObjects flatRows(const Json& rows) {
+        FlatObjects flat;
+        for (const Json& row : rows) flat.emplace_back(row);
+        return flat;
+    }
+    void draw(const Json& rows, bool reportsSubmenus = false) {
+        owner->draw(flatRows(rows), std::nullopt, reportsSubmenus, std::nullopt);
+    }
     const Menu& root() { return owner->menu(); }
     const platform::StatusItem& button() { return *owner->statusItem(); }
     // The first item of that title, depth first.
@@ -149,12 +157,12 @@ TEST_F(MenuOwnerTest, TheSnapshotInlinesSubmenusAndIncludesTheFooter) {
         item->setRepresentedObject("host.footer");
         menu.addItem(item);
     };
-    owner->draw(Json::parse(R"([
+    owner->draw(flatRows(Json::parse(R"([
         {"id": "s", "title": "S", "submenu": true, "enabled": true},
         {"id": "a", "title": "A", "parent": "s", "enabled": true},
         {"kind": "separator"},
         {"id": "b", "title": "B"}
-    ])"),
+    ])")),
                 footer, false, std::nullopt);
     EXPECT_EQ(owner->drawnRows(), Json::parse(R"([
         {"id": "s", "title": "S", "enabled": true},
@@ -277,7 +285,7 @@ TEST_F(QuietMenuOwnerTest, WithoutOpeningReportsOrFooterTheRootHasNoDelegate) {
     MenuFooter footer;
     int refreshed = 0;
     footer.refresh = [&](Menu&, MenuOwner&) { ++refreshed; };
-    owner->draw(Json::array(), footer, false, std::nullopt);
+    owner->draw(FlatObjects{}, footer, false, std::nullopt);
     open(owner->menu());
     EXPECT_EQ(refreshed, 1);
     EXPECT_TRUE(heard.empty());

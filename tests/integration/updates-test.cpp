@@ -52,8 +52,8 @@ protected:
         fs::copy_file(VIEWS_LIBRARY, fixture.contents() / "Frameworks" / "libViews.dylib",
                       fs::copy_options::overwrite_existing);
     }
-    // The library's updater answers, read at each of its calls.
-    // Renamed into place: the views library reads the answers at every call, even while a test changes them.
+    // The library's updater answers, read at each of its calls: renamed into place, so that a call
+    // made while a test changes them never reads half a file.
     void updaterAnswers(const Json& answers) const {
         writeText(file("updater.json.new"), answers.dump());
         fs::rename(file("updater.json.new"), file("updater.json"));

@@ -18,4 +18,7 @@ void placeTheHost(const testing_support::BundleFixture& fixture);
 // A stream socket connected to the Unix socket at `path`, or -1.
 int connectTo(const fs::path& path);
 
+// A stream socket listening at `path` with room for `backlog` connections, or -1.
+int listenOn(const fs::path& path, int backlog);
+
 }  // namespace bench

@@ -88,11 +88,8 @@ void closeAll(const std::vector<int>& fds) {
 struct EchoServer {
     EchoServer() {
         socket = folder.path() / "echo.sock";
-        int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 64) != 0) return;
+        int listener = bench::listenOn(socket, 64);
+        if (listener < 0) return;
         pid = fork();
         if (pid == 0) serve(listener);
         close(listener);

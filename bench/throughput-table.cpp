@@ -236,11 +236,8 @@ struct Relay : SocketServer {
     Relay() {
         if (!openTheFifo()) return;
         socket = folder.path() / "relay.sock";
-        int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 8) != 0) return;
+        int listener = listenOn(socket, 8);
+        if (listener < 0) return;
         pid = fork();
         if (pid == 0) serve(listener);
         close(listener);
@@ -604,6 +601,18 @@ int connectTo(const fs::path& path) {
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int listenOn(const fs::path& path, int backlog) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0)) {
         close(fd);
         return -1;
     }
